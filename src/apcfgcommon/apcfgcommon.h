@@ -1,0 +1,145 @@
+/* apcfgcommon: the driver request block, trace events and messages to the
+   AP code, the topology store and the adapter family check. Usable from C
+   and C++. */
+#ifndef APCFGCOMMON_H
+#define APCFGCOMMON_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define AP_IOCTL                27u  /* ioctl number of every AP request */
+#define AP_QUERY_ADAPTER_STATUS 144u
+#define AP_ATE_PRINTF           145u
+#define AP_USER_TRACE           146u
+
+#define QUERY_KERNEL_STATUS     1u
+#define QUERY_HA_PHYS_CFG       2u
+#define QUERY_HA_PORT_PHYS_CFG  4u
+
+#define AP_DDS_SIZE             1112u
+#define AP_MAX_PORTS            4
+#define AP_MSG_SIZE             512
+#define AP_RESULT_TEXT_SIZE     514
+
+/* Link topology values of a Fibre Channel port. */
+#define OS_TOPOLOGY_UNKNOWN          0
+#define OS_OPEN_POINT_TO_POINT       1
+#define OS_FC_AL                     2
+#define OS_FICON_POINT_TO_POINT      3
+#define OS_OPEN_FICON_POINT_TO_POINT 4
+
+/* Command 144: adapter status query, filled in by the kernel. */
+typedef struct AdapterQuery {
+    char     logicalName[9];                       /* 8 */
+    uint8_t  pad17[7];
+    char     locationCode[16];                     /* 24 */
+    uint32_t adapterId;                            /* 40 */
+    uint16_t topology[AP_MAX_PORTS];               /* 44 */
+    union { uint8_t portNumber; uint8_t numOfAdapterPorts; }; /* 52 */
+    uint8_t  pad53[431];
+    union { uint32_t queryType; uint32_t adapterStatus; };   /* 484 */
+    uint32_t adapterHrmStatus;                     /* 488 */
+    uint32_t portHrmStatus;                        /* 492 */
+    uint8_t  pad496[12];
+    char     resultText[AP_RESULT_TEXT_SIZE];      /* 508 */
+    uint8_t  wwpn[AP_MAX_PORTS][8];                /* 1022 */
+    uint8_t  fc_fiber_speed;                       /* 1054 */
+    uint8_t  returnCode;                           /* 1055 */
+    uint8_t  pad1056[4];
+    uint32_t fourPortStatus;                       /* 1060 */
+    uint8_t  pad1064[48];
+} AdapterQuery;
+
+/* Command 145: a text message for the AP code. */
+typedef struct AteMessage {
+    uint8_t  pad8[500];
+    char     message[AP_MSG_SIZE];                 /* 508 */
+    uint8_t  ateFlags[2];                          /* 1020 */
+    uint8_t  pad1022[90];
+} AteMessage;
+
+/* Command 146: a user trace event with five data words. */
+typedef struct UserTrace {
+    uint8_t  pad8[476];
+    uint32_t eventId;                              /* 484 */
+    uint32_t d1, d2, d3, d4;                       /* 488 */
+    int32_t  d5;                                   /* 504 */
+    uint8_t  pad508[604];
+} UserTrace;
+
+/* The 1112-byte request block passed with ioctl 27 to the AP code. */
+typedef struct AdapterDds {
+    uint32_t length;   /* always 1112 */
+    uint32_t command;  /* 144, 145 or 146 */
+    union {
+        AdapterQuery query;
+        AteMessage   ate;
+        UserTrace    trace;
+    };
+} AdapterDds;
+
+/* One stored topology value; adapterId 0 marks an empty entry. */
+typedef struct TopologyEntry {
+    uint16_t adapterId;
+    uint8_t  portNumber;
+    uint8_t  topology;
+} TopologyEntry;
+
+#define TOPOLOGY_ENTRIES 256
+
+extern TopologyEntry topologyAry[TOPOLOGY_ENTRIES];
+extern char sString[AP_MSG_SIZE];
+
+/* Hands a numbered trace event to the driver; prints a line on standard
+   output only when the relay returns -1. */
+void apUsrTrace(uint32_t eventId, uint32_t d1, uint32_t d2, uint32_t d3,
+                uint32_t d4, int32_t d5);
+
+/* Hands a 512-byte message buffer to the AP code. After the first failed
+   send this and every later message goes to standard output instead. */
+void apAtePrintf(const char *msg);
+
+/* Stores a topology value and rewrites the configuration file with backup
+   and read-back check. Returns 0 when stored and verified, -1 otherwise. */
+int32_t apStoreTopology(uint16_t adapterId, uint8_t portNumber,
+                        uint8_t inToplogyVal, int32_t verbose);
+
+/* Replaces the configuration file by data (backup, rewrite, read-back).
+   Returns 0 when the file holds exactly data afterwards, -1 otherwise. */
+int32_t updateConfigDataFile(const char *data, int32_t verbose);
+
+/* 1 when name starts with the adapter family prefix "wyrafc", else 0. */
+int32_t apAdptIsKorval(const char *name);
+
+#ifdef __cplusplus
+}
+
+#include <cstddef>
+static_assert(sizeof(AdapterDds) == 1112, "request block size");
+static_assert(offsetof(AdapterDds, query.logicalName) == 8, "logicalName");
+static_assert(offsetof(AdapterDds, query.locationCode) == 24, "locationCode");
+static_assert(offsetof(AdapterDds, query.adapterId) == 40, "adapterId");
+static_assert(offsetof(AdapterDds, query.topology) == 44, "topology");
+static_assert(offsetof(AdapterDds, query.portNumber) == 52, "portNumber");
+static_assert(offsetof(AdapterDds, query.numOfAdapterPorts) == 52, "ports");
+static_assert(offsetof(AdapterDds, query.queryType) == 484, "queryType");
+static_assert(offsetof(AdapterDds, query.adapterStatus) == 484, "status");
+static_assert(offsetof(AdapterDds, query.adapterHrmStatus) == 488, "hrm");
+static_assert(offsetof(AdapterDds, query.portHrmStatus) == 492, "port hrm");
+static_assert(offsetof(AdapterDds, query.resultText) == 508, "resultText");
+static_assert(offsetof(AdapterDds, query.wwpn) == 1022, "wwpn");
+static_assert(offsetof(AdapterDds, query.fc_fiber_speed) == 1054, "speed");
+static_assert(offsetof(AdapterDds, query.returnCode) == 1055, "returnCode");
+static_assert(offsetof(AdapterDds, query.fourPortStatus) == 1060, "fourPort");
+static_assert(offsetof(AdapterDds, ate.message) == 508, "message");
+static_assert(offsetof(AdapterDds, ate.ateFlags) == 1020, "ateFlags");
+static_assert(offsetof(AdapterDds, trace.eventId) == 484, "eventId");
+static_assert(offsetof(AdapterDds, trace.d1) == 488, "d1");
+static_assert(offsetof(AdapterDds, trace.d5) == 504, "d5");
+static_assert(sizeof(TopologyEntry) == 4, "topology entry");
+#endif
+
+#endif

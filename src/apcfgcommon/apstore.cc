@@ -1,0 +1,206 @@
+/* Storing a topology value: change or append the table entry, then rewrite
+   the configuration file with a backup copy and a read-back check. */
+#include "apcfgcommon.h"
+#include "apmessage.h"
+#include "osslnxadaptconfig.h"
+#include "tamskpaths.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int LISTING_SIZE = 5120; // the indexed listing of a full table
+
+const char BANNER_LINE[] = "wmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwm \n";
+
+// Length of an open file, or -1; the position is back at the start.
+long fileLength(FILE *f)
+{
+    if (fseek(f, 0, SEEK_END) != 0)
+        return -1;
+    long n = ftell(f);
+    return fseek(f, 0, SEEK_SET) == 0 ? n : -1;
+}
+
+// Replaces the backup by a copy of the configuration file and checks that
+// both have the same length. Returns 0, or -1 after its own report.
+int32_t makeBackup(const char *backupPath, int32_t verbose)
+{
+    if (verbose)
+        apSendf("updateFile: create a backup of the current data file name. \n");
+    char command[2 * 256 + 16];
+    snprintf(command, sizeof command, "/bin/cp %s %s ", TAMSK_CONFIG_FILE, backupPath);
+    fflush(nullptr); // the shell must not inherit unwritten output
+    (void)system(command); // the length check below judges the copy
+    FILE *file = fopen(TAMSK_CONFIG_FILE, "rb");
+    if (!file) {
+        apUsrTrace(TRC_UPDATE_OPEN_FAILED, 2, 0, 0, 0, 0);
+        apSendf("updateFile:02 Could not open config data file, can not continue. \n");
+        return -1;
+    }
+    FILE *backup = fopen(backupPath, "rb");
+    if (!backup) {
+        fclose(file);
+        apUsrTrace(TRC_UPDATE_OPEN_FAILED, 3, 0, 0, 0, 0);
+        apSendf("updateFile: Could not open backup config data file, can not continue. \n");
+        return -1;
+    }
+    long fileSize = fileLength(file);
+    long fileSizeBak = fileLength(backup);
+    fclose(file);
+    fclose(backup);
+    if (verbose)
+        apSendf("updateFile: \nfileSize    = %d \nfileSizeBak = %d \n", int32_t(fileSize), int32_t(fileSizeBak));
+    if (fileSize != fileSizeBak || fileSize < 0) {
+        apUsrTrace(TRC_UPDATE_BACKUP_SIZE, 0, 0, 0, 0, 0);
+        apSendf("updateFile: ERROR, the back up file did not  get created correctly, can not continue. \n");
+        return -1;
+    }
+    return 0;
+}
+
+// Reads the rewritten file back and compares it with what was written.
+int32_t verifyFile(const char *data, int32_t verbose)
+{
+    FILE *f = fopen(TAMSK_CONFIG_FILE, "rb");
+    if (!f) {
+        apUsrTrace(TRC_UPDATE_OPEN_FAILED, 5, 0, 0, 0, 0);
+        apSendf("updateFile: Error Could not open config data file. For checking.\n");
+        return -1;
+    }
+    long length = fileLength(f);
+    if (verbose)
+        apSendf("updateFile: New file size: %d \n", int32_t(length));
+    char inString[TOPOLOGY_FILE_TEXT_SIZE] = {};
+    bool readOk = length >= 0 && size_t(length) < sizeof inString &&
+                  fread(inString, 1, size_t(length) + 1, f) == size_t(length) && !ferror(f);
+    fclose(f);
+    if (!readOk) {
+        apUsrTrace(TRC_UPDATE_READ_FAILED, 1, 0, 0, 0, 0);
+        apSendf("updateFile: ERROR: Failed reading Config Data file. for checking \n");
+        return -1;
+    }
+    if (verbose)
+        apSendf("updateFile: inString = \n%s \n", inString);
+    if (strcmp(data, inString) != 0) {
+        apSendf("updateFile: ERROR: The data written to the config is invalid. \n"
+                "The data in the file is not what is stored in the kernel \n");
+        return -1;
+    }
+    if (verbose) {
+        apSendf("updateFile: The string read back from the file for checking matches the string written "
+                "to the file: \nString written: \n%s \nString Read:\n%s \n", data, inString);
+        apSendf("updateConfigDataFile()  Exiting with no ERROR \n");
+    }
+    apUsrTrace(TRC_UPDATE_VERIFIED, 0, 0, 0, 0, 0);
+    return 0;
+}
+
+} // namespace
+
+// Only a file that does not exist is taken as "no file yet": any other
+// failure to open it stops the update, so no unread content is overwritten
+// without a backup.
+extern "C" int32_t updateConfigDataFile(const char *data, int32_t verbose)
+{
+    if (verbose)
+        apSendf("updateConfigDataFile: Enter function. \nupdateFile: Data to write to the file \n%s \n", data);
+    apUsrTrace(TRC_UPDATE_ENTRY, 0, 0, 0, 0, 0);
+    FILE *existing = fopen(TAMSK_CONFIG_FILE, "rb");
+    if (!existing && errno == ENOENT) {
+        apUsrTrace(TRC_UPDATE_OPEN_FAILED, 1, 0, 0, 0, 0);
+        apSendf("updateFile: No data file found, a new one will be created. \n");
+    } else {
+        if (existing)
+            fclose(existing);
+        char backupPath[256];
+        snprintf(backupPath, sizeof backupPath, "%s.%s", TAMSK_CONFIG_FILE, "bak");
+        if (makeBackup(backupPath, verbose) != 0)
+            return -1;
+    }
+    FILE *out = fopen(TAMSK_CONFIG_FILE, "wb");
+    if (!out) {
+        apUsrTrace(TRC_UPDATE_OPEN_FAILED, 4, 0, 0, 0, 0);
+        apSendf("updateFile:01 Could not open config data file. for writing, can not continue.\n");
+        return -1;
+    }
+    size_t len = strlen(data);
+    bool written = fwrite(data, 1, len, out) == len;
+    // A full disk may only show when the buffered text is flushed.
+    written = fclose(out) == 0 && written;
+    if (!written) {
+        apUsrTrace(TRC_UPDATE_SHORT_WRITE, 1, 0, 0, 0, 0);
+        apSendf("updateFile: Error writing the output buffer to the output file, can not continue.\n");
+        return -1;
+    }
+    return verifyFile(data, verbose);
+}
+
+extern "C" int32_t apStoreTopology(uint16_t adapterId, uint8_t portNumber, uint8_t inToplogyVal,
+                                   int32_t verbose)
+{
+    if (verbose)
+        apSendf("apStoreTopology:Enter Function: adapterId:%X, portNumber:%d, inToplogyVal:%d \n",
+                adapterId, portNumber, inToplogyVal);
+    apUsrTrace(TRC_STORE_ENTRY, adapterId, portNumber, inToplogyVal, uint32_t(verbose), 0);
+    apGetTopology(adapterId, portNumber, 1);
+    if (verbose) {
+        char listing[LISTING_SIZE];
+        topArrayToString(listing, sizeof listing, 1);
+        apSendf("apStoreTopology:contents of the topologyAry array BEFORE:\n%s\n", listing);
+    }
+
+    // The first empty entry ends the search; pos ends one past a match.
+    int pos = 0;
+    bool matched = false;
+    while (pos < TOPOLOGY_ENTRIES && !matched && topologyAry[pos].adapterId != 0) {
+        TopologyEntry &e = topologyAry[pos];
+        if (e.adapterId == adapterId && e.portNumber == portNumber) {
+            apUsrTrace(TRC_STORE_REPLACE, adapterId, portNumber, inToplogyVal, uint32_t(pos), 0);
+            e.topology = inToplogyVal;
+            matched = true;
+        }
+        ++pos;
+    }
+    if (!matched) {
+        apUsrTrace(TRC_STORE_APPEND, adapterId, portNumber, inToplogyVal, uint32_t(pos), 0);
+        if (pos == TOPOLOGY_ENTRIES) {
+            apUsrTrace(TRC_STORE_TABLE_FULL, adapterId, portNumber, inToplogyVal, TOPOLOGY_ENTRIES, 0);
+            char listing[TOPOLOGY_FILE_TEXT_SIZE];
+            topArrayToString(listing, sizeof listing, 1);
+            apSendf("%s          Adapter: %X, port %d, value %d  \n             \n"
+                    "apStoreTopology: ERROR: There is something wrong here,   \n"
+                    "the array is full, and the adapter/port we were looking  \n"
+                    "for was not found, the data is corrupt somewhere         \n%s%s",
+                    BANNER_LINE, adapterId, portNumber, inToplogyVal, BANNER_LINE, listing);
+            return -1;
+        }
+        topologyAry[pos] = {adapterId, portNumber, inToplogyVal};
+    }
+
+    char fileText[TOPOLOGY_FILE_TEXT_SIZE];
+    if (!topArrayToString(fileText, sizeof fileText, 0)) {
+        apUsrTrace(TRC_STORE_TOO_LARGE, adapterId, portNumber, inToplogyVal, uint32_t(pos), 0);
+        apSendf("ERROR: The data is too large and will overflow String buffer \n%s"
+                "          Adapter: %X, port %d, value %d  \n             \n"
+                "apStoreTopology: ERROR: The data in the array is too     \n"
+                "large to fit into the output string buffer.              \n%s%s",
+                BANNER_LINE, adapterId, portNumber, inToplogyVal, BANNER_LINE, fileText);
+        return -1;
+    }
+    if (verbose)
+        apSendf("The string that will be written out to the file:\n%s", fileText);
+    int32_t updated = updateConfigDataFile(fileText, verbose);
+    if (updated != 0) {
+        apUsrTrace(TRC_STORE_UPDATE_FAILED, adapterId, portNumber, inToplogyVal, uint32_t(updated), 0);
+        apSendf("ERROR: Writing the topology values to the file failed.\n");
+        return -1;
+    }
+    if (verbose)
+        apSendf("apStoreTopology(): Exiting without error \n");
+    apUsrTrace(TRC_STORED, adapterId, portNumber, inToplogyVal, 0, 0);
+    return 0;
+}

@@ -1,0 +1,43 @@
+/* osslnxadaptconfig: the topology table's text form, loading the
+   configuration file, lookup, and the adapter id rule. Usable from C and
+   C++. */
+#ifndef OSSLNXADAPTCONFIG_H
+#define OSSLNXADAPTCONFIG_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Size of the file text: at most 513 characters and the terminator. */
+#define TOPOLOGY_FILE_TEXT_SIZE 514
+
+/* Writes the display text of a topology value into dst (at least 44
+   bytes); returns its length. */
+int32_t topValToString(char *dst, uint32_t value);
+
+/* Writes the used part of topologyAry into str (len bytes): the indexed
+   listing when withIndex is 1, else the file form. When the text does not
+   fit, str holds the too-small message instead and the result is 0;
+   otherwise the result is 1 (also for len <= 0, where str is untouched). */
+int32_t topArrayToString(char *str, int32_t len, int32_t withIndex);
+
+/* Keeps only newlines, digits, letters and colons of str, in place. */
+void removeWhiteSpace(char *str);
+
+/* Returns the stored topology for the pair, 0 when none; loads the
+   configuration file on the first call and whenever reload is 1. */
+int32_t apGetTopology(uint16_t adapterId, uint8_t portNumber, int32_t reload);
+
+/* Reads the configuration file into the cleared topologyAry. */
+void parseConfigDataFile(void);
+
+/* 0xB00 for the name "wyrafc000", 0xB06 for any other. */
+uint32_t apGetAdapterId(const char *name);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,14 @@
+/* Waiting and packet allocation of the helper client. Both live alone in
+   platform.cc so that a test program can link its own versions instead. */
+#ifndef OSUSRCOMM_PLATFORM_H
+#define OSUSRCOMM_PLATFORM_H
+
+#include <cstddef>
+
+/* The pause before an open is retried after a busy or retry answer. */
+void quorHelperPause(unsigned seconds);
+
+/* The packet buffer of one relay or stream call; released with free(). */
+void *quorAllocPacket(size_t size);
+
+#endif

@@ -1,0 +1,34 @@
+// Test support: a private /home for every test process, and running the
+// shipped programs (the helper and the command) inside it.
+#ifndef TESTUTIL_H
+#define TESTUTIL_H
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Moves this process into its own mount namespace (a user namespace too when
+// not root) and mounts a fresh tmpfs over /home. Aborts the test run on failure.
+void enterPrivateHome();
+
+struct RunResult {
+    int status = -1; // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// Runs a program with argv (argv[0] is the path), feeding input on stdin.
+RunResult runProgram(const std::vector<std::string> &argv, const std::string &input = "");
+
+// Starts ioctlhelperd with extra arguments and waits until it accepts
+// connections on the helper socket. Returns its pid.
+pid_t startHelperd(const std::vector<std::string> &args = {});
+
+// Sends SIGTERM and waits; returns the exit status (or 128 + signal).
+int stopHelperd(pid_t pid);
+
+// Whole file as a string ("" when missing) and writing one.
+std::string readFile(const std::string &path);
+void writeFile(const std::string &path, const std::string &text);
+
+#endif
