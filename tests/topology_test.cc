@@ -1,0 +1,310 @@
+// Topology table text forms, loading, lookup and store, with the relay
+// replaced by a recorder of the trace events and messages it is handed.
+#include "apcfgcommon.h"
+#include "osslnxadaptconfig.h"
+#include "tamskpaths.h"
+#include "testutil.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Sent {
+    uint32_t eventId; // 0 for a message
+    std::vector<uint32_t> words;
+    std::string text;
+};
+std::vector<Sent> sent;
+int32_t messageResult = 0;
+
+const std::string BACKUP = std::string(TAMSK_CONFIG_FILE) + ".bak";
+
+std::string traceIds()
+{
+    std::string s;
+    for (const Sent &e : sent)
+        s += e.eventId ? std::to_string(e.eventId) + " " : "";
+    return s;
+}
+
+std::string messages()
+{
+    std::string s;
+    for (const Sent &e : sent)
+        s += e.eventId ? "" : e.text;
+    return s;
+}
+
+const Sent *findTrace(uint32_t id)
+{
+    for (const Sent &e : sent)
+        if (e.eventId == id)
+            return &e;
+    return nullptr;
+}
+
+std::string tableText()
+{
+    char text[TOPOLOGY_FILE_TEXT_SIZE * 10];
+    topArrayToString(text, sizeof text, 0);
+    return text;
+}
+
+struct Topology : testing::Test {
+    void SetUp() override
+    {
+        mkdir("/home/tamsk", 0755);
+        mkdir("/home/tamsk/config", 0755);
+        unlink(TAMSK_CONFIG_FILE);
+        unlink(BACKUP.c_str());
+        sent.clear();
+        messageResult = 0;
+    }
+    // Loads content as the configuration file and clears the record.
+    void load(const std::string &content)
+    {
+        writeFile(TAMSK_CONFIG_FILE, content);
+        apGetTopology(0xFFFF, 0, 1);
+        sent.clear();
+    }
+};
+
+} // namespace
+
+// Every request of the library ends here instead of at the ioctl helper.
+extern "C" int32_t tamskioctl(uint32_t, void *data, uint32_t len)
+{
+    AdapterDds block;
+    memcpy(&block, data, std::min<size_t>(len, sizeof block));
+    if (block.command == AP_USER_TRACE) {
+        const UserTrace &t = block.trace;
+        sent.push_back({t.eventId, {t.d1, t.d2, t.d3, t.d4, uint32_t(t.d5)}, ""});
+        return 0;
+    }
+    sent.push_back({0, {}, block.ate.message});
+    return messageResult;
+}
+
+TEST(TopologyText, ValueTexts)
+{
+    const struct { uint32_t value; const char *text; } cases[] = {
+        {0, "0 - OS_TOPOLOGY_UNKNOWN          "},
+        {2, "2 - OS_FC_AL                     "},
+        {4, "4 - OS_OPEN_FICON_POINT_TO_POINT "},
+        {5, "5 - ERROR: Input NOT Recognized! "},
+        {4294967295u, "-1 - ERROR: Input NOT Recognized! "},
+        {2147483648u, "-2147483648 - ERROR: Input NOT Recognized! "},
+    };
+    for (const auto &c : cases) {
+        char text[44];
+        EXPECT_EQ(topValToString(text, c.value), int32_t(strlen(c.text)));
+        EXPECT_STREQ(text, c.text);
+    }
+}
+
+TEST(TopologyText, FileAndIndexedFormsFitOrRefuseWhole)
+{
+    memset(topologyAry, 0, sizeof topologyAry);
+    topologyAry[0] = {0xB00, 0, 2};
+    topologyAry[1] = {0xB00, 1, 3};
+    const char *tooSmall = "ERROR: the input sting is too small to hold the string representaiton of the topology array \n";
+    const struct { int32_t len; int32_t withIndex; std::string text; int32_t fit; } cases[] = {
+        {100, 0, "B00:0:2 \nB00:1:3 \n", 1},
+        {100, 1, "0  B00:0:2 \n1  B00:1:3 \n", 1},
+        {19, 0, "B00:0:2 \nB00:1:3 \n", 1},   // exactly len - 1 characters
+        {18, 0, std::string(tooSmall).substr(0, 17), 0},
+        {10, 7, std::string(tooSmall).substr(0, 9), 0},
+        {200, 1 + 1, "B00:0:2 \nB00:1:3 \n", 1}, // only exactly 1 selects the index
+    };
+    for (const auto &c : cases) {
+        char text[200];
+        memset(text, 'x', sizeof text);
+        EXPECT_EQ(topArrayToString(text, c.len, c.withIndex), c.fit);
+        EXPECT_EQ(std::string(text), c.text) << c.len;
+    }
+    char untouched[4] = "abc";
+    topArrayToString(untouched, 0, 0);
+    topArrayToString(untouched, -1, 0);
+    EXPECT_STREQ(untouched, "abc");
+    topologyAry[1] = {0, 0, 0}; // a gap ends the text
+    topologyAry[2] = {0xB06, 0, 1};
+    EXPECT_EQ(tableText(), "B00:0:2 \n");
+}
+
+TEST(TopologyText, FilterKeepsNewlinesDigitsLettersAndColons)
+{
+    const struct { const char *in; const char *out; } cases[] = {
+        {"B00 : 0:2 \r\n", "B00:0:2\n"},
+        {"\tb06 :-1 :+1;_.\n", "b06:1:1\n"},
+        {"0x1F", "0x1F"},
+        {"\xE9\x1F", ""},
+        {"", ""},
+        {"\n\n\n", "\n\n\n"},
+    };
+    for (const auto &c : cases) {
+        char text[64];
+        snprintf(text, sizeof text, "%s", c.in);
+        removeWhiteSpace(text);
+        EXPECT_STREQ(text, c.out);
+    }
+    removeWhiteSpace(nullptr);
+}
+
+TEST_F(Topology, LoadsFileForms)
+{
+    const struct { std::string file; std::string table; std::string msgs; std::string traces; } cases[] = {
+        {"B00:0:2 \nB00:1:3 \n", "B00:0:2 \nB00:1:3 \n", "", "20596 "},
+        {"\tb06 : 1 : 1\r\n", "B06:1:1 \n", "", "20596 "},
+        {"0xB06:1:1\n", "B06:1:1 \n", "", "20596 "},
+        {"\n\nB00:0:1\n\n10B00:256:4\nB06:12:0\n", "B00:0:1 \nB00:0:4 \nB06:12:0 \n", "", "20596 "},
+        {"B00:0:7 \n", "B00:0:2 \n", "The config data read was NOT valid! val: 7 !Defaulting to 2 (OS_FC_AL) \n",
+         "20611 20596 "},
+        {"0:1:1\n:::\nB00\nB06:3:1\n", "B00:0:0 \nB06:3:1 \n", "", "20596 "}, // no gap behind skipped records
+        {"", "", "ERROR: The input string is zero length.\n", "20594 "},
+        {"   \t ", "", "ERROR: The input string is zero length.\n", "20594 "},
+        {"\n \n\n", "", "", "20596 "},
+        {std::string(514, '1'), "", "parseConfigDataFile: Failed reading config file. Default values will be used. \n",
+         "20593 "},
+    };
+    for (const auto &c : cases) {
+        writeFile(TAMSK_CONFIG_FILE, c.file);
+        sent.clear();
+        apGetTopology(0xFFFF, 9, 1);
+        EXPECT_EQ(tableText(), c.table) << c.file;
+        EXPECT_EQ(messages().substr(0, c.msgs.size()), c.msgs) << c.file;
+        EXPECT_EQ(traceIds(), "20581 20592 20582 " + c.traces + "20584 ") << c.file;
+    }
+    EXPECT_EQ(findTrace(20593)->words[0], 514u);
+}
+
+TEST_F(Topology, OutOfRangeAndRecordLimitCarryTheirDataWords)
+{
+    writeFile(TAMSK_CONFIG_FILE, "B06:1:1\nB00:3:9\n");
+    apGetTopology(0xB00, 3, 1);
+    EXPECT_EQ(findTrace(20611)->words, (std::vector<uint32_t>{1, 256, 0xB00, 3, 9}));
+    std::string full;
+    for (int i = 0; i < 256; ++i)
+        full += "1\n";
+    writeFile(TAMSK_CONFIG_FILE, full);
+    sent.clear();
+    apGetTopology(1, 0, 1);
+    EXPECT_NE(messages().find("The max number of records have been read. Exiting \n"), std::string::npos);
+    EXPECT_EQ(findTrace(20591)->words, (std::vector<uint32_t>{256, 256, 1, 0, 0}));
+    EXPECT_EQ(topologyAry[255].adapterId, 1);
+}
+
+TEST_F(Topology, LookupsLoadOnceUnlessReloadIsOne)
+{
+    load("B00:0:2 \nB00:1:3 \nB00:1:4 \n");
+    EXPECT_EQ(apGetTopology(0xB00, 1, 0), 3);
+    EXPECT_EQ(traceIds(), "20581 20583 ");
+    EXPECT_EQ(findTrace(20583)->words, (std::vector<uint32_t>{0xB00, 1, 3, 0, 0}));
+    unlink(TAMSK_CONFIG_FILE);
+    sent.clear();
+    EXPECT_EQ(apGetTopology(0xB00, 0, 2), 2);
+    EXPECT_EQ(traceIds(), "20581 20583 ");
+    sent.clear();
+    EXPECT_EQ(apGetTopology(0xB00, 0, 1), 0);
+    EXPECT_EQ(traceIds(), "20581 20592 20582 20597 20584 ");
+    EXPECT_EQ(messages(),
+              "parseConfigDataFile: Could not open config data file. Default values will be used. \n"
+              "apGetTopology: adapterId:B00, Port:0 Not found in array returning:0 (OS_TOPOLOGY_UNKNOWN) \n");
+}
+
+TEST_F(Topology, StoreReplacesKnownPairAndKeepsBackup)
+{
+    const std::string before = "B00:0:2 \nB00:1:3 \n";
+    load(before);
+    EXPECT_EQ(apStoreTopology(0xB00, 1, 1, 0), 0);
+    EXPECT_EQ(traceIds(), "20598 20581 20592 20582 20596 20583 20600 20605 20606 20599 ");
+    EXPECT_EQ(messages(), "");
+    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), "B00:0:2 \nB00:1:1 \n");
+    EXPECT_EQ(readFile(BACKUP), before);
+}
+
+TEST_F(Topology, StoreAppendsNewPairAndCreatesMissingFile)
+{
+    load("B00:0:2 \nB00:1:3 \n");
+    EXPECT_EQ(apStoreTopology(0xB06, 2, 4, 0), 0);
+    EXPECT_EQ(findTrace(20602)->words, (std::vector<uint32_t>{0xB06, 2, 4, 2, 0}));
+    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), "B00:0:2 \nB00:1:3 \nB06:2:4 \n");
+    unlink(TAMSK_CONFIG_FILE);
+    unlink(BACKUP.c_str());
+    sent.clear();
+    EXPECT_EQ(apStoreTopology(0xB00, 0, 9, 0), 0);
+    EXPECT_EQ(findTrace(20607)->words, (std::vector<uint32_t>{1, 0, 0, 0, 0}));
+    EXPECT_NE(messages().find("updateFile: No data file found, a new one will be created. \n"), std::string::npos);
+    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), "B00:0:9 \n");
+    EXPECT_EQ(access(BACKUP.c_str(), F_OK), -1);
+}
+
+TEST_F(Topology, StoreRefusesTableTooLargeForTheFile)
+{
+    std::string full;
+    for (int i = 0; i < 57; ++i)
+        full += "B00:" + std::to_string(i % 10) + ":" + std::to_string(i % 5) + " \n";
+    load(full);
+    EXPECT_EQ(apStoreTopology(0xB06, 9, 2, 0), -1);
+    EXPECT_NE(findTrace(20601), nullptr);
+    EXPECT_NE(messages().find("ERROR: The data is too large and will overflow String buffer \n"), std::string::npos);
+    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), full);
+}
+
+TEST_F(Topology, StoreWithoutBackupLeavesFileUntouched)
+{
+    const std::string before = "B00:0:2 \n";
+    load(before);
+    ASSERT_EQ(mount("/home/tamsk/config", "/home/tamsk/config", nullptr, MS_BIND, nullptr), 0);
+    ASSERT_EQ(mount(nullptr, "/home/tamsk/config", nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    EXPECT_EQ(apStoreTopology(0xB00, 0, 1, 0), -1);
+    umount("/home/tamsk/config");
+    EXPECT_EQ(findTrace(20607)->words[0], 3u);
+    EXPECT_NE(findTrace(20604), nullptr);
+    EXPECT_NE(messages().find("ERROR: Writing the topology values to the file failed.\n"), std::string::npos);
+    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), before);
+}
+
+TEST_F(Topology, VerboseListingLongerThanMessageBufferGoesOutWhole)
+{
+    std::string full, listing;
+    for (int i = 0; i < 57; ++i) {
+        std::string rec = "B0" + std::string(1, "0123456789ABCDEF"[i / 10]) + ":" + std::to_string(i % 10) + ":1 \n";
+        full += rec;
+        listing += std::to_string(i) + "  " + rec;
+    }
+    load(full);
+    apStoreTopology(0xB00, 0, 1, 1);
+    std::string text = messages();
+    EXPECT_NE(text.find("apStoreTopology:contents of the topologyAry array BEFORE:\n" + listing + "\n"),
+              std::string::npos);
+    for (const Sent &e : sent)
+        EXPECT_LT(e.text.size(), size_t(AP_MSG_SIZE));
+}
+
+TEST_F(Topology, MessagesFallBackToStandardOutputAfterFirstFailure)
+{
+    fflush(stdout);
+    pid_t child = fork();
+    if (child == 0) {
+        FILE *out = freopen("/home/out.txt", "w", stdout);
+        messageResult = 6;
+        snprintf(sString, sizeof sString, "first 100%% \n");
+        apAtePrintf(sString);
+        snprintf(sString, sizeof sString, "second\n");
+        apAtePrintf(sString);
+        apAtePrintf(nullptr);
+        fclose(out);
+        _exit(sent.size() == 1 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(readFile("/home/out.txt"), "first 100% \nsecond\n");
+}
