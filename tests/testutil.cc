@@ -21,18 +21,23 @@
 
 namespace {
 
+// Runs argv[0] directly, or under the emulator in a cross build.
+void execProgram(const std::vector<std::string> &argv)
+{
+    std::vector<char *> args;
+    if (EMULATOR[0])
+        args.push_back(const_cast<char *>(EMULATOR));
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
 void die(const char *what)
 {
     fprintf(stderr, "test setup: %s: %s\n", what, strerror(errno));
     exit(99);
-}
-
-void writeProc(const char *path, const std::string &text)
-{
-    int fd = open(path, O_WRONLY);
-    if (fd < 0 || write(fd, text.data(), text.size()) != ssize_t(text.size()))
-        die(path);
-    close(fd);
 }
 
 bool helperAccepts()
@@ -81,26 +86,6 @@ void drain(int outFd, int errFd, std::string &out, std::string &err)
 
 } // namespace
 
-void enterPrivateHome()
-{
-    uid_t uid = geteuid();
-    gid_t gid = getegid();
-    if (uid == 0) {
-        if (unshare(CLONE_NEWNS) != 0)
-            die("unshare");
-    } else {
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
-            die("unshare");
-        writeProc("/proc/self/setgroups", "deny");
-        writeProc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-        writeProc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
-    }
-    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        die("private mounts");
-    if (mount("tmpfs", "/home", "tmpfs", 0, "size=256m,mode=755") != 0)
-        die("tmpfs on /home");
-}
-
 RunResult runProgram(const std::vector<std::string> &argv, const std::string &input)
 {
     int in[2], out[2], err[2];
@@ -113,12 +98,7 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::string &in
         dup2(err[1], 2);
         for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
             close(fd);
-        std::vector<char *> args;
-        for (const std::string &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        execProgram(argv);
     }
     close(in[0]);
     close(out[1]);
@@ -156,12 +136,9 @@ pid_t startHelperd(const std::vector<std::string> &args)
     signal(SIGPIPE, SIG_IGN);
     pid_t pid = fork();
     if (pid == 0) {
-        std::vector<char *> argv{const_cast<char *>(HELPERD_BIN)};
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
+        std::vector<std::string> argv{HELPERD_BIN};
+        argv.insert(argv.end(), args.begin(), args.end());
+        execProgram(argv);
     }
     for (int i = 0; i < 3000 && !helperAccepts(); ++i) {
         if (waitpid(pid, nullptr, WNOHANG) == pid) {
@@ -192,11 +169,4 @@ std::string readFile(const std::string &path)
 void writeFile(const std::string &path, const std::string &text)
 {
     std::ofstream(path, std::ios::binary) << text;
-}
-
-int main(int argc, char **argv)
-{
-    enterPrivateHome();
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }
