@@ -63,7 +63,7 @@ TEST(QueryOutcome, AnswersOfTheModel)
 {
     writeFile("/home/model", "wyrafc000 ports=4 id=0xB00 loc=BAY1-SLOT3\n"
                              "wyrafc050 ioctl=53\nwyrafc060 ioctl=6\nwyrafc070 ioctl=-1\n"
-                             "wyrafc080 rc=5 ioctl=53\nwyrafc090 ioctl=22\n");
+                             "wyrafc080 rc=5\nwyrafc090 ioctl=22\n");
     pid_t helper = startHelperd({"-m", "/home/model", "-l", "/home/events.log"});
     const std::string adp = "ioctl command line return code     : %d \nioctl data struncture return code  : 0 \n";
     const struct { std::string name; int status; std::string out; } cases[] = {
@@ -91,7 +91,7 @@ TEST(QueryOutcome, AnswersOfTheModel)
     EXPECT_NE(r.out.find("\nResults from calling apQueryHaPhysCfg() for wyrafc000 \n"), std::string::npos);
     r = query({"-l", "wyrafc000", "-p", "3"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.substr(0, 57), "Results from calling apQueryHaPortPhysCfg() for wyrafc000 \n");
+    EXPECT_EQ(r.out.substr(0, 59), "Results from calling apQueryHaPortPhysCfg() for wyrafc000 \n");
     EXPECT_EQ(stopHelperd(helper), 0);
 }
 
@@ -100,7 +100,7 @@ TEST(QueryOutcome, DefaultReportOfDemoAdapter)
     pid_t helper = startHelperd({"-l", "/home/events.log"});
     RunResult r = query({"-l", "wyrafc000"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.substr(0, 28), "Kernel status for wyrafc000 \n");
+    EXPECT_EQ(r.out.substr(0, 29), "Kernel status for wyrafc000 \n");
     EXPECT_NE(r.out.find("\t\t Port : Kernel Value                     : Stored Value \n"), std::string::npos);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(stopHelperd(helper), 0);

@@ -1,0 +1,378 @@
+// ioctlhelperd tests: raw protocol exchanges with the running helper: refused
+// input, the AP code model and its file, the event log, device streams, stop.
+#include "testutil.h"
+
+#include "apcfgcommon.h"
+#include "osusrcomm.h"
+#include "tamskpaths.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+const std::string LOG = "/home/helperd.log";
+const std::string DEVICES = "/home/devices";
+
+int connectHelper()
+{
+    int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    strcpy(a.sun_path, TAMSK_HELPER_SOCKET);
+    timeval limit = {10, 0}; // a silent helper fails the test instead of hanging it
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    EXPECT_EQ(0, connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a));
+    return s;
+}
+
+Bytes packet(const HelperHdr &h, const void *payload = nullptr, size_t len = 0)
+{
+    Bytes p(sizeof h + len);
+    memcpy(p.data(), &h, sizeof h);
+    if (len)
+        memcpy(p.data() + sizeof h, payload, len);
+    return p;
+}
+
+// Sends req and takes one answer; false when the helper ended the connection instead.
+bool exchange(int s, const Bytes &req, HelperHdr *ans, Bytes *body = nullptr)
+{
+    if (send(s, req.data(), req.size(), MSG_NOSIGNAL) != ssize_t(req.size()) ||
+        recv(s, ans, sizeof *ans, MSG_WAITALL) != ssize_t(sizeof *ans))
+        return false;
+    if (ans->pktlen < 20 || ans->pktlen > (1 << 20)) {
+        ADD_FAILURE() << "answer pktlen " << ans->pktlen;
+        return false;
+    }
+    Bytes rest(size_t(ans->pktlen - 20));
+    if (!rest.empty() && recv(s, rest.data(), rest.size(), MSG_WAITALL) != ssize_t(rest.size()))
+        return false;
+    if (body)
+        *body = rest;
+    return true;
+}
+
+int openDevice(const std::string &name, int32_t *ret)
+{
+    int s = connectHelper();
+    HelperHdr ans = {0, 0, 0, -99, 0};
+    int32_t len = int32_t(name.size()) + 21;
+    EXPECT_TRUE(exchange(s, packet({len, HELPER_DEV_OPEN, 0, 0, ~0u}, name.c_str(), name.size() + 1), &ans));
+    *ret = ans.ret_code;
+    return s;
+}
+
+// One ioctl 27 on a connection of its own, as the relay makes it; the block is answered in place.
+int32_t apRequest(AdapterDds *dds)
+{
+    int32_t ret = -99;
+    int s = openDevice("", &ret);
+    HelperHdr ans = {0, 0, 0, -99, 0};
+    Bytes body;
+    EXPECT_TRUE(exchange(s, packet({1132, HELPER_DEV_IOCTL, 1132, 0, AP_IOCTL}, dds, 1112), &ans, &body));
+    EXPECT_EQ(1132, ans.pktlen);
+    if (body.size() == sizeof *dds)
+        memcpy(dds, body.data(), sizeof *dds);
+    ret = ans.ret_code;
+    EXPECT_TRUE(exchange(s, packet({20, HELPER_DEV_CLOSE, 0, 0, 0}), &ans));
+    close(s);
+    return ret;
+}
+
+AdapterDds block(uint32_t command, const char *text = "")
+{
+    AdapterDds d = {};
+    d.length = AP_DDS_SIZE;
+    d.command = command;
+    snprintf(d.ate.message, sizeof d.ate.message, "%s", text);
+    return d;
+}
+
+AdapterDds queryBlock(const char *name, uint32_t type, uint8_t port)
+{
+    AdapterDds d = block(AP_QUERY_ADAPTER_STATUS);
+    memcpy(d.query.logicalName, name, std::min(strlen(name), sizeof d.query.logicalName));
+    d.query.queryType = type;
+    d.query.portNumber = port;
+    return d;
+}
+
+// Queries name expecting the ioctl result ret and returnCode rc; a refused
+// query must leave the rest of the block as it was sent.
+void expectQuery(const char *name, uint32_t type, uint8_t port, int32_t ret, uint8_t rc)
+{
+    AdapterDds sent = queryBlock(name, type, port), d = sent;
+    EXPECT_EQ(ret, apRequest(&d)) << name;
+    EXPECT_EQ(rc, d.query.returnCode) << name;
+    sent.query.returnCode = rc;
+    if (rc || ret) {
+        EXPECT_EQ(0, memcmp(&sent, &d, sizeof d)) << name << ": only returnCode may change";
+    }
+}
+
+struct Helperd : testing::Test {
+    pid_t pid = -1;
+    void SetUp() override
+    {
+        mkdir(DEVICES.c_str(), 0755);
+        unlink(LOG.c_str());
+        pid = startHelperd({"-l", LOG, "-d", DEVICES});
+    }
+    void TearDown() override { EXPECT_EQ(0, stopHelperd(pid)); }
+};
+
+TEST_F(Helperd, StatusQueryOfTheDemoAdapters)
+{
+    struct Case { const char *name; uint32_t type; uint8_t port; uint32_t id; const char *text; };
+    const Case cases[] = {
+        {"wyrafc000", 1, 0, 0xB00, ""},
+        {"wyrafc000", 2, 0, 0xB00, "port 3: WWPN 10:00:0A:BC:DE:F0:00:04, topology 0 unknown, offline"},
+        {"wyrafc001", 4, 2, 0xB06, "port 2: WWPN 10:00:0A:BC:DE:F1:00:03, topology 3"},
+    };
+    for (const Case &c : cases) {
+        AdapterDds d = queryBlock(c.name, c.type, c.port);
+        EXPECT_EQ(0, apRequest(&d));
+        EXPECT_EQ(0, d.query.returnCode);
+        EXPECT_EQ(c.id, d.query.adapterId);
+        EXPECT_EQ(4, d.query.numOfAdapterPorts);
+        EXPECT_TRUE(memchr(d.query.locationCode, 0, sizeof d.query.locationCode));
+        ASSERT_TRUE(memchr(d.query.resultText, 0, sizeof d.query.resultText));
+        EXPECT_NE(nullptr, strstr(d.query.resultText, c.text)) << d.query.resultText;
+    }
+    expectQuery("wyrafc000", 4, 4, 0, 4); // no port 4
+    expectQuery("wyrafc009", 1, 0, 0, 2); // no such adapter
+    expectQuery("wyrafc000", 3, 0, 0, 3); // no such query type
+}
+
+TEST_F(Helperd, MalformedRequestsAreRefusedAndServiceGoesOn)
+{
+    AdapterDds unknownCommand = block(150);
+    const uint8_t *raw = reinterpret_cast<const uint8_t *>(&unknownCommand);
+    struct Case { const char *what; bool openFirst; HelperHdr h; Bytes payload; };
+    const Case cases[] = {
+        {"pktlen 0", false, {0, HELPER_DEV_OPEN, 0, 0, 0}, {}},
+        {"pktlen 19", false, {19, HELPER_DEV_OPEN, 0, 0, 0}, {}},
+        {"negative pktlen", true, {-1132, HELPER_DEV_IOCTL, 0, 0, AP_IOCTL}, {}},
+        {"huge pktlen", true, {0x7fffffff, HELPER_DEV_WRITE, 0, 0, 0}, Bytes(100)},
+        {"unknown request code", false, {20, 7, 20, 0, 0}, {}},
+        {"ioctl before open", false, {1132, HELPER_DEV_IOCTL, 1132, 0, AP_IOCTL}, Bytes(1112)},
+        {"write before open", false, {30, HELPER_DEV_WRITE, 30, 0, 0}, Bytes(10)},
+        {"second open", true, {21, HELPER_DEV_OPEN, 0, 0, AP_IOCTL}, Bytes(1)},
+        {"open name not terminated", false, {24, HELPER_DEV_OPEN, 0, 0, 0}, Bytes(4, 'a')},
+        {"read from the AP device", true, {20, HELPER_DEV_READ, 1044, 0, 0}, {}},
+        {"ioctl of the wrong size", true, {120, HELPER_DEV_IOCTL, 120, 0, AP_IOCTL}, Bytes(100)},
+        {"unknown ioctl number", true, {1132, HELPER_DEV_IOCTL, 1132, 0, 99}, Bytes(1112)},
+        {"unknown AP command", true, {1132, HELPER_DEV_IOCTL, 1132, 0, AP_IOCTL}, Bytes(raw, raw + 1112)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        int32_t ret = -99;
+        int s = c.openFirst ? openDevice("", &ret) : connectHelper();
+        HelperHdr ans = {};
+        if (exchange(s, packet(c.h, c.payload.data(), c.payload.size()), &ans)) {
+            EXPECT_NE(0, ans.ret_code); // answered: refused with an error number
+            if (c.h.helper_req == HELPER_DEV_IOCTL && c.h.pktlen >= 20) {
+                EXPECT_EQ(c.h.pktlen, ans.pktlen); // the client counts any other length as broken
+            }
+        }
+        close(s);
+        expectQuery("wyrafc000", 1, 0, 0, 0);
+    }
+}
+
+TEST_F(Helperd, SilentAndHalfSentClientsDoNotBlockOthers)
+{
+    int silent = connectHelper();
+    int halfHeader = connectHelper();
+    Bytes open = packet({21, HELPER_DEV_OPEN, 0, 0, 0}, "", 1);
+    ASSERT_EQ(10, send(halfHeader, open.data(), 10, 0));
+    int32_t ret = -99;
+    int halfPayload = openDevice("", &ret);
+    Bytes ioctl = packet({1132, HELPER_DEV_IOCTL, 1132, 0, AP_IOCTL}, Bytes(1112).data(), 1112);
+    ASSERT_EQ(500, send(halfPayload, ioctl.data(), 500, 0));
+    expectQuery("wyrafc001", 1, 0, 0, 0); // within the 10 s receive limit
+    close(halfHeader); // peers leaving inside a packet
+    close(halfPayload);
+    expectQuery("wyrafc001", 1, 0, 0, 0);
+    close(silent);
+}
+
+TEST_F(Helperd, ConcurrentCallersAreServedAndLogLinesStayWhole)
+{
+    constexpr int THREADS = 64, QUERIES = 10;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < THREADS; ++t)
+        callers.emplace_back([t, &failures] {
+            for (int i = 0; i < QUERIES; ++i) {
+                AdapterDds d = queryBlock(t % 2 ? "wyrafc001" : "wyrafc000", 1, 0);
+                if (apRequest(&d) != 0 || d.query.adapterId != (t % 2 ? 0xB06u : 0xB00u))
+                    ++failures;
+            }
+        });
+    for (std::thread &t : callers)
+        t.join();
+    EXPECT_EQ(0, failures);
+    const std::string tail = " type 1 port 0 -> ioctl 0 returnCode 0";
+    std::istringstream log(readFile(LOG));
+    int lines = 0;
+    for (std::string l; std::getline(log, l); ++lines) {
+        int stamp = 0, f[7];
+        sscanf(l.c_str(), "%4d-%2d-%2d %2d:%2d:%2d.%3d%n", &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &stamp);
+        std::string rest = stamp == 23 ? l.substr(23) : l;
+        EXPECT_TRUE(rest == " query wyrafc000" + tail || rest == " query wyrafc001" + tail) << l;
+    }
+    EXPECT_EQ(THREADS * QUERIES, lines);
+}
+
+TEST_F(Helperd, LogRecordsTracesAndEscapedMessages)
+{
+    AdapterDds t = block(AP_USER_TRACE);
+    t.trace = {{}, 20581, 0xB00, 1, 256, 0, -1, {}};
+    EXPECT_EQ(0, apRequest(&t));
+    t.trace.eventId = 4242;
+    EXPECT_EQ(0, apRequest(&t));
+    AdapterDds m = block(AP_ATE_PRINTF, "apGetTopology: \"B00\"\tport 1\\ bell\x07 \xff\n");
+    EXPECT_EQ(0, apRequest(&m));
+    memset(m.ate.message, 'x', sizeof m.ate.message); // no terminator inside
+    EXPECT_EQ(EINVAL, apRequest(&m));
+    std::string log = readFile(LOG);
+    for (const char *want : {" trace 20581 lookup entry d1=0xb00 d2=0x1 d3=0x100 d4=0x0 d5=-1\n",
+                             " trace 4242 d1=0xb00 d2=0x1 d3=0x100 d4=0x0 d5=-1\n",
+                             R"( message "apGetTopology: \"B00\"\tport 1\\ bell\x07 \xff\n")" "\n"})
+        EXPECT_NE(std::string::npos, log.find(want)) << want << "\nin:\n" << log;
+}
+
+TEST_F(Helperd, DeviceStreamRoundTripIsByteExact)
+{
+    writeFile(DEVICES + "/disk0", "head:");
+    Bytes data(10 << 20);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = uint8_t((i * 2654435761u) >> 13);
+    int32_t ret = -99;
+    int s = openDevice("disk0", &ret);
+    ASSERT_EQ(0, ret);
+    HelperHdr ans = {};
+    for (size_t off = 0; off < data.size(); off += 1024) {
+        int32_t n = int32_t(std::min<size_t>(1024, data.size() - off));
+        ASSERT_TRUE(exchange(s, packet({n + 20, HELPER_DEV_WRITE, uint32_t(n + 20), 0, 0}, &data[off], n), &ans));
+        ASSERT_EQ(0, ans.ret_code);
+        ASSERT_GE(ans.xfercnt, uint32_t(n));
+    }
+    close(s);
+    data.insert(data.begin(), {'h', 'e', 'a', 'd', ':'});
+    for (uint32_t limit : {1044u, 65536u + 20u}) { // the answer never exceeds the asked size nor 64 KiB
+        Bytes got, body;
+        s = openDevice("disk0", &ret);
+        do {
+            ASSERT_TRUE(exchange(s, packet({20, HELPER_DEV_READ, limit, 0, 0}), &ans, &body));
+            ASSERT_EQ(0, ans.ret_code);
+            ASSERT_LE(ans.pktlen, int32_t(std::min(limit, 65536u)));
+            got.insert(got.end(), body.begin(), body.end());
+        } while (!body.empty());
+        close(s);
+        EXPECT_TRUE(data == got) << got.size() << " bytes read back";
+    }
+    mkdir((DEVICES + "/subdir").c_str(), 0755);
+    for (const char *name : {"missing", "../devices/disk0", "a/b", ".", "..", "subdir"}) {
+        close(openDevice(name, &ret));
+        EXPECT_NE(0, ret) << name;
+    }
+}
+
+TEST(HelperdModel, ModelFileReplacesTheBuiltInAdapters)
+{
+    writeFile("/home/model", "# test adapters\nmessages refuse=1\ntraces rc=-1\n\n"
+                             "wyrafc000 id=0xB00 ports=2 loc=TEST-LOC-1 topo=1,4 hrm=0x80000001 "
+                             "wwpn=100000aabbccdd01,100000AABBCCDD02   # two ports\n"
+                             "wyrafc053 ioctl=53\nwyrafc005 rc=5 id=0x123\n");
+    pid_t pid = startHelperd({"-m", "/home/model", "-l", LOG});
+    AdapterDds d = queryBlock("wyrafc000", 1, 0);
+    EXPECT_EQ(0, apRequest(&d));
+    EXPECT_EQ(2, d.query.numOfAdapterPorts);
+    EXPECT_STREQ("TEST-LOC-1", d.query.locationCode);
+    EXPECT_EQ(4, d.query.topology[1]);
+    EXPECT_EQ(0x80000001u, d.query.adapterHrmStatus);
+    EXPECT_EQ(0, d.query.fc_fiber_speed); // keys not given are zero
+    EXPECT_EQ(0, memcmp("\x10\0\0\xaa\xbb\xcc\xdd\x02", d.query.wwpn[1], 8));
+    expectQuery("wyrafc000", 4, 2, 0, 4);
+    expectQuery("wyrafc053", 1, 0, 53, 0);
+    expectQuery("wyrafc005", 1, 0, 0, 5);
+    expectQuery("wyrafc001", 1, 0, 0, 2); // the built-in adapters are gone
+    for (int32_t want : {0, 5, 5}) {
+        AdapterDds m = block(AP_ATE_PRINTF, "note");
+        EXPECT_EQ(want, apRequest(&m));
+    }
+    AdapterDds t = block(AP_USER_TRACE);
+    EXPECT_EQ(-1, apRequest(&t));
+    EXPECT_EQ(0, stopHelperd(pid));
+    EXPECT_NE(std::string::npos, readFile(LOG).find("message \"note\" -> ioctl 5\n"));
+}
+
+TEST(HelperdModel, BadModelFileOrOptionStopsTheStartWithStatusTwo)
+{
+    // A regular file on the socket path makes a helper that wrongly goes on exit 1.
+    mkdir("/home/tamsk", 0755);
+    writeFile(TAMSK_HELPER_SOCKET, "");
+    struct Case { const char *model; std::vector<std::string> args; const char *err; };
+    const Case cases[] = {
+        {"wyrafc000 ports=5", {}, "/home/bad:3: bad value for ports: \"5\""},
+        {"wyrafc000 wwpn=100000aabbccdd0", {}, "bad value for wwpn"},
+        {"wyrafc000 topo=1,2,3,4,0", {}, "bad value for topo"},
+        {"wyrafc000 loc=BAY1-SLOT3-ABCDEF", {}, "bad value for loc"},
+        {"wyrafc000 colour=red", {}, "/home/bad:3: unknown key \"colour\""},
+        {"id=0xB00 ports=4", {}, "expected an adapter name first"},
+        {"wyrafc000\nwyrafc000", {}, "/home/bad:4: adapter wyrafc000 described twice"},
+        {"traces rc=1 rc=2", {}, "expected \"traces rc=N\""},
+        {nullptr, {"-m", "/home/missing"}, "cannot open model file /home/missing"},
+        {nullptr, {"-x"}, "unknown option -x\nusage: ioctlhelperd"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> argv{HELPERD_BIN};
+        if (c.model) {
+            writeFile("/home/bad", std::string("# bad model\n\n") + c.model + "\n");
+            argv.insert(argv.end(), {"-m", "/home/bad"});
+        }
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        RunResult r = runProgram(argv);
+        EXPECT_EQ(2, r.status) << c.err;
+        EXPECT_NE(std::string::npos, r.err.find(c.err)) << r.err;
+    }
+    unlink(TAMSK_HELPER_SOCKET);
+}
+
+TEST(HelperdStop, StopSignalsRemoveTheSocketAndAStaleSocketIsReplaced)
+{
+    mkdir("/home/tamsk", 0755);
+    for (int sig : {SIGTERM, SIGINT}) {
+        int stale = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un a = {};
+        a.sun_family = AF_UNIX;
+        strcpy(a.sun_path, TAMSK_HELPER_SOCKET);
+        ASSERT_EQ(0, bind(stale, reinterpret_cast<sockaddr *>(&a), sizeof a));
+        close(stale); // leaves a socket file nobody listens on
+        pid_t pid = startHelperd();
+        ASSERT_GT(pid, 0);
+        RunResult second = runProgram({HELPERD_BIN});
+        EXPECT_EQ(1, second.status);
+        EXPECT_NE(std::string::npos, second.err.find("another helper is listening")) << second.err;
+        kill(pid, sig);
+        int st = -1;
+        EXPECT_EQ(pid, waitpid(pid, &st, 0));
+        EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << sig;
+        EXPECT_NE(0, access(TAMSK_HELPER_SOCKET, F_OK)) << sig;
+    }
+}
+
+} // namespace
