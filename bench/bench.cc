@@ -249,9 +249,9 @@ int main(int argc, char **argv)
         trivialRates[i] = relayRate(levels[i], 2.0);
     stopProcess(trivial);
     printf("relay calls per second (2 s per level, no failed call)\n");
-    printf("  %8s %14s %14s %7s\n", "clients", "ioctlhelperd", "trivial", "ratio");
+    printf("  %8s %14s %14s %15s\n", "clients", "ioctlhelperd", "trivial server", "trivial/helper");
     for (int i = 0; i < 4; ++i)
-        printf("  %8d %14.0f %14.0f %7.2f\n", levels[i], helperRates[i], trivialRates[i],
+        printf("  %8d %14.0f %14.0f %15.2f\n", levels[i], helperRates[i], trivialRates[i],
                trivialRates[i] / helperRates[i]);
     return 0;
 }

@@ -89,7 +89,7 @@ void drain(int outFd, int errFd, std::string &out, std::string &err)
 RunResult runProgram(const std::vector<std::string> &argv, const std::string &input)
 {
     int in[2], out[2], err[2];
-    if (pipe(in) || pipe(out) || pipe(err))
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
         die("pipe");
     pid_t pid = fork();
     if (pid == 0) {

@@ -163,6 +163,7 @@ TEST_F(Topology, LoadsFileForms)
         {"B00:0:2 \nB00:1:3 \n", "B00:0:2 \nB00:1:3 \n", "", "20596 "},
         {"\tb06 : 1 : 1\r\n", "B06:1:1 \n", "", "20596 "},
         {"0xB06:1:1\n", "B06:1:1 \n", "", "20596 "},
+        {"123456789AB:99999999999:1\n", "FFFF:255:1 \n", "", "20596 "}, // 32-bit saturation
         {"\n\nB00:0:1\n\n10B00:256:4\nB06:12:0\n", "B00:0:1 \nB00:0:4 \nB06:12:0 \n", "", "20596 "},
         {"B00:0:7 \n", "B00:0:2 \n", "The config data read was NOT valid! val: 7 !Defaulting to 2 (OS_FC_AL) \n",
          "20611 20596 "},

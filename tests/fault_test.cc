@@ -1,0 +1,125 @@
+// Faults a controller meets: the helper dying inside an exchange, many
+// concurrent queries, and stores into a full or read-only configuration
+// directory.
+#include "osusrcomm.h"
+#include "tamskpaths.h"
+#include "testutil.h"
+
+#include <csignal>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::string CONFIG_DIR = "/home/tamsk/config";
+const std::string BACKUP = std::string(TAMSK_CONFIG_FILE) + ".bak";
+
+// A helper that accepts the open, takes the ioctl request and is then
+// killed before it answers.
+pid_t startDyingHelper()
+{
+    mkdir("/home/tamsk", 0755);
+    unlink(TAMSK_HELPER_SOCKET);
+    int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    strcpy(addr.sun_path, TAMSK_HELPER_SOCKET);
+    if (bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(s, 4) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        int c = accept(s, nullptr, nullptr);
+        char pkt[2048];
+        recv(c, pkt, 21, MSG_WAITALL);
+        HelperHdr ok = {20, HELPER_RESPONSE, 21, 0, 27};
+        send(c, &ok, sizeof ok, 0);
+        recv(c, pkt, 1132, MSG_WAITALL);
+        raise(SIGKILL);
+    }
+    close(s);
+    return pid;
+}
+
+std::string storeOnce(const char *value)
+{
+    RunResult r = runProgram({STORE_BIN, "-a", "B00", "-p", "0", "-t", value});
+    return std::to_string(r.status);
+}
+
+} // namespace
+
+TEST(Faults, HelperKilledInsideTheExchange)
+{
+    pid_t helper = startDyingHelper();
+    ASSERT_GT(helper, 0);
+    RunResult r = runProgram({QUERY_BIN, "-l", "wyrafc000"});
+    waitpid(helper, nullptr, 0);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("ioctl command line return code     : 32 \n"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("ioctlquor unexpected HelperIoctl response size - 0\n"), std::string::npos) << r.err;
+    r = runProgram({QUERY_BIN, "-l", "wyrafc000"}); // nobody listens any more
+    EXPECT_EQ(r.status, 6);
+}
+
+TEST(Faults, SixtyFourConcurrentQueriesAllAnsweredCorrectly)
+{
+    mkdir("/home/tamsk", 0755);
+    mkdir(CONFIG_DIR.c_str(), 0755);
+    writeFile(TAMSK_CONFIG_FILE, "B00:0:1 \nB00:1:2 \nB06:2:3 \n");
+    pid_t helper = startHelperd({"-l", "/home/events.log"});
+    const char *names[] = {"wyrafc000", "wyrafc001"};
+    std::string expected[2];
+    for (int i = 0; i < 2; ++i)
+        expected[i] = runProgram({QUERY_BIN, "-l", names[i]}).out;
+    std::vector<RunResult> results(64);
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 64; ++i)
+        callers.emplace_back([&, i] { results[i] = runProgram({QUERY_BIN, "-l", names[i % 2]}); });
+    for (std::thread &t : callers)
+        t.join();
+    for (int i = 0; i < 64; ++i) {
+        EXPECT_EQ(results[i].status, 0) << i;
+        EXPECT_EQ(results[i].out, expected[i % 2]) << i;
+    }
+    EXPECT_EQ(stopHelperd(helper), 0);
+}
+
+// The previous content survives a failed store: in the file or the backup.
+TEST(Faults, StoreIntoFullOrReadOnlyDirectoryKeepsPreviousContent)
+{
+    mkdir("/home/tamsk", 0755);
+    mkdir(CONFIG_DIR.c_str(), 0755);
+    pid_t helper = startHelperd({"-l", "/home/events.log"});
+    const std::string before = "B00:0:2 \nB06:1:1 \n";
+    const struct { const char *what; bool fill; } cases[] = {
+        {"full", true},   // one page for the file, one filled: no room for the backup
+        {"read-only", false},
+    };
+    for (const auto &c : cases) {
+        ASSERT_EQ(mount("tmpfs", CONFIG_DIR.c_str(), "tmpfs", 0, "size=8k"), 0);
+        writeFile(TAMSK_CONFIG_FILE, before);
+        if (c.fill)
+            writeFile(CONFIG_DIR + "/filler", std::string(8192, 'f'));
+        else
+            ASSERT_EQ(mount(nullptr, CONFIG_DIR.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+        EXPECT_EQ(storeOnce("3"), "1") << c.what;
+        std::string file = readFile(TAMSK_CONFIG_FILE), backup = readFile(BACKUP);
+        EXPECT_TRUE(file == before || backup == before) << c.what << ": " << file << "|" << backup;
+        EXPECT_EQ(file, before) << c.what;
+        umount(CONFIG_DIR.c_str());
+    }
+    writeFile(TAMSK_CONFIG_FILE, before);
+    EXPECT_EQ(storeOnce("3"), "0"); // with room again the store goes through
+    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), "B00:0:3 \nB06:1:1 \n");
+    EXPECT_EQ(readFile(BACKUP), before);
+    EXPECT_EQ(stopHelperd(helper), 0);
+}
