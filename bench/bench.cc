@@ -52,6 +52,16 @@ struct Run {
     long maxRssKb;
 };
 
+[[noreturn]] void execArgs(const std::vector<std::string> &argv)
+{
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
 Run runQuiet(const std::vector<std::string> &argv)
 {
     auto start = Clock::now();
@@ -60,12 +70,7 @@ Run runQuiet(const std::vector<std::string> &argv)
         int null = open("/dev/null", O_WRONLY);
         dup2(null, 1);
         dup2(null, 2);
-        std::vector<char *> args;
-        for (const std::string &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        execArgs(argv);
     }
     int status;
     rusage usage;
@@ -82,14 +87,8 @@ pid_t startProcess(const std::vector<std::string> &argv)
 {
     unlink(TAMSK_HELPER_SOCKET);
     pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char *> args;
-        for (const std::string &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
+    if (pid == 0)
+        execArgs(argv);
     struct stat st;
     while (stat(TAMSK_HELPER_SOCKET, &st) != 0)
         usleep(1000);

@@ -16,6 +16,14 @@ constexpr int LISTING_SIZE = 5120; // the indexed listing of a full table
 
 const char BANNER_LINE[] = "wmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwm \n";
 
+// Reports a file of the update that does not open (which: 2 to 5).
+int32_t openFailed(uint32_t which, const char *message)
+{
+    apUsrTrace(TRC_UPDATE_OPEN_FAILED, which, 0, 0, 0, 0);
+    apSendf("%s", message);
+    return -1;
+}
+
 // Length of an open file, or -1; the position is back at the start.
 long fileLength(FILE *f)
 {
@@ -36,17 +44,12 @@ int32_t makeBackup(const char *backupPath, int32_t verbose)
     fflush(nullptr); // the shell must not inherit unwritten output
     (void)system(command); // the length check below judges the copy
     FILE *file = fopen(TAMSK_CONFIG_FILE, "rb");
-    if (!file) {
-        apUsrTrace(TRC_UPDATE_OPEN_FAILED, 2, 0, 0, 0, 0);
-        apSendf("updateFile:02 Could not open config data file, can not continue. \n");
-        return -1;
-    }
+    if (!file)
+        return openFailed(2, "updateFile:02 Could not open config data file, can not continue. \n");
     FILE *backup = fopen(backupPath, "rb");
     if (!backup) {
         fclose(file);
-        apUsrTrace(TRC_UPDATE_OPEN_FAILED, 3, 0, 0, 0, 0);
-        apSendf("updateFile: Could not open backup config data file, can not continue. \n");
-        return -1;
+        return openFailed(3, "updateFile: Could not open backup config data file, can not continue. \n");
     }
     long fileSize = fileLength(file);
     long fileSizeBak = fileLength(backup);
@@ -66,11 +69,8 @@ int32_t makeBackup(const char *backupPath, int32_t verbose)
 int32_t verifyFile(const char *data, int32_t verbose)
 {
     FILE *f = fopen(TAMSK_CONFIG_FILE, "rb");
-    if (!f) {
-        apUsrTrace(TRC_UPDATE_OPEN_FAILED, 5, 0, 0, 0, 0);
-        apSendf("updateFile: Error Could not open config data file. For checking.\n");
-        return -1;
-    }
+    if (!f)
+        return openFailed(5, "updateFile: Error Could not open config data file. For checking.\n");
     long length = fileLength(f);
     if (verbose)
         apSendf("updateFile: New file size: %d \n", int32_t(length));
@@ -122,11 +122,8 @@ extern "C" int32_t updateConfigDataFile(const char *data, int32_t verbose)
             return -1;
     }
     FILE *out = fopen(TAMSK_CONFIG_FILE, "wb");
-    if (!out) {
-        apUsrTrace(TRC_UPDATE_OPEN_FAILED, 4, 0, 0, 0, 0);
-        apSendf("updateFile:01 Could not open config data file. for writing, can not continue.\n");
-        return -1;
-    }
+    if (!out)
+        return openFailed(4, "updateFile:01 Could not open config data file. for writing, can not continue.\n");
     size_t len = strlen(data);
     bool written = fwrite(data, 1, len, out) == len;
     // A full disk may only show when the buffered text is flushed.
