@@ -6,28 +6,22 @@
 #include "testutil.h"
 
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <string>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 // Seams linked instead of platform.o: pauses are recorded and cost nothing,
 // allocation fails while failAlloc is set.
 static std::vector<unsigned> pauses;
 static bool failAlloc = false;
-
 void quorHelperPause(unsigned seconds) { pauses.push_back(seconds); }
 void *quorAllocPacket(size_t size) { return failAlloc ? nullptr : malloc(size); }
 
@@ -39,6 +33,7 @@ const char READ_RC[] = "ERROR: Failed to recv Dev Read Response - rc=";
 const char WRITE_RC[] = "ERROR: Failed to recv Dev Write Response - rc=";
 const char IOCTL_RC[] = "ERROR: Failed to recv Dev IOCTL Response - rc=";
 const std::string OPEN_FAILED = "Failed to open/connect to ZARUD socket - -1\n";
+const std::string PEEK_CLOSED = "peek errno = 0, fd = {fd}\n";
 
 std::string packet(int32_t len, uint32_t req, uint32_t xfer, int32_t ret, uint32_t cmd,
                    const std::string &payload = "")
@@ -53,11 +48,16 @@ std::string answer(uint32_t xfer, int32_t ret = 0, const std::string &payload = 
     return packet(int32_t(20 + payload.size()), HELPER_RESPONSE, xfer, ret, cmd, payload);
 }
 
+const std::string OPEN_NO_NAME = packet(21, HELPER_DEV_OPEN, 0, 0, 27, std::string(1, '\0'));
+const std::string OPEN_STREAM = packet(26, HELPER_DEV_OPEN, 0, 0, 0xFFFFFFFF, std::string("strm0", 6));
+const std::string CLOSE_REQUEST = packet(20, HELPER_DEV_CLOSE, 0, 0, 0);
+const std::string CLOSE_OK = answer(20);
+
 std::string bytes(size_t n, int seed)
 {
-    std::string s(n, '\0');
+    std::string s;
     for (size_t i = 0; i < n; ++i)
-        s[i] = char(i * 7 + i / 256 + size_t(seed));
+        s += char(i * 7 + i / 256 + size_t(seed));
     return s;
 }
 
@@ -65,8 +65,7 @@ std::string bytes(size_t n, int seed)
 std::string report(const char *line, int32_t r, uint32_t req, uint32_t xfer, int32_t ret)
 {
     char text[256];
-    snprintf(text, sizeof text,
-             "%s%d\nERROR: hdr.helper_req: 0x%x, fd: {fd}\nERROR: hdr.xfercnt:   %d\n"
+    snprintf(text, sizeof text, "%s%d\nERROR: hdr.helper_req: 0x%x, fd: {fd}\nERROR: hdr.xfercnt:   %d\n"
              "ERROR: hdr.ret_code:   %d\n", line, r, req, int32_t(xfer), ret);
     return text;
 }
@@ -85,50 +84,9 @@ int lowestFreeFd()
     return fd;
 }
 
-std::string contents(FILE *f)
-{
-    std::string s;
-    char buf[4096];
-    rewind(f);
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
-        s.append(buf, n);
-    return s;
-}
-
-struct Captured {
-    std::string out, err; // what the call wrote to standard output and error
-    int fd = -1;          // lowest free descriptor at the start: the client's socket
-};
-
-Captured capture(const std::function<void()> &call)
-{
-    fflush(stdout);
-    FILE *out = tmpfile(), *err = tmpfile();
-    int savedOut = dup(1), savedErr = dup(2);
-    dup2(fileno(out), 1);
-    dup2(fileno(err), 2);
-    Captured c;
-    c.fd = lowestFreeFd();
-    call();
-    fflush(stdout);
-    dup2(savedOut, 1);
-    dup2(savedErr, 2);
-    close(savedOut);
-    close(savedErr);
-    c.out = contents(out);
-    c.err = contents(err);
-    fclose(out);
-    fclose(err);
-    return c;
-}
-
 // ---- The scripted helper ----
 enum Op { RECV, SEND, WAIT };
-struct Step {
-    Op op;
-    std::string bytes = "";
-    int ms = 0;
-};
+struct Step { Op op; std::string bytes = ""; int ms = 0; };
 
 // One list of steps per accepted connection; a connection is closed when its
 // steps run out or the client stops sending. Every packet received is kept.
@@ -142,10 +100,7 @@ bool recvPacket(int fd, std::string &pkt)
 {
     char buf[4096];
     int32_t len = 0;
-    if (recv(fd, buf, 20, MSG_WAITALL) != 20)
-        return false;
-    memcpy(&len, buf, sizeof len);
-    if (len < 20 || len > int32_t(sizeof buf))
+    if (recv(fd, buf, 20, MSG_WAITALL) != 20 || (memcpy(&len, buf, 4), len < 20) || len > int32_t(sizeof buf))
         return false;
     if (len > 20 && recv(fd, buf + 20, size_t(len - 20), MSG_WAITALL) != len - 20)
         return false;
@@ -166,36 +121,63 @@ void serve(Peer *p, int listener)
         ++p->accepted;
         timeval limit = {3, 0};
         setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        for (const Step &s : steps) {
-            std::string pkt;
-            if (s.op == RECV && !recvPacket(conn, pkt))
-                break;
-            if (s.op == RECV)
+        std::string pkt;
+        for (size_t i = 0; i < steps.size() && (steps[i].op != RECV || recvPacket(conn, pkt)); ++i) {
+            if (steps[i].op == RECV)
                 p->got.push_back(pkt);
-            if (s.op == SEND)
-                send(conn, s.bytes.data(), s.bytes.size(), MSG_NOSIGNAL);
-            if (s.op == WAIT)
-                usleep(useconds_t(s.ms) * 1000);
+            else if (steps[i].op == SEND)
+                send(conn, steps[i].bytes.data(), steps[i].bytes.size(), MSG_NOSIGNAL);
+            else
+                usleep(useconds_t(steps[i].ms) * 1000);
         }
         close(conn);
     }
 }
 
-// Runs call, captured, while the peer serves the helper socket.
-Captured withPeer(Peer &p, const std::function<void()> &call)
+struct Captured {
+    int32_t rc = 0;
+    std::string out, err; // what the call wrote to standard output and error
+    int fd = -1;          // lowest free descriptor at the start: the client's socket
+};
+
+// Runs call with standard output and error going to temporary files, while
+// the peer, when given, serves the helper socket.
+Captured run(const std::function<int32_t()> &call, Peer *peer = nullptr)
 {
-    mkdir("/home/tamsk", 0755);
     int listener = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", TAMSK_HELPER_SOCKET);
-    EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    EXPECT_EQ(listen(listener, 16), 0);
-    std::thread server(serve, &p, listener);
-    Captured c = capture(call);
-    server.join();
+    std::thread server;
+    if (peer) {
+        sockaddr_un addr = {};
+        addr.sun_family = AF_UNIX;
+        snprintf(addr.sun_path, sizeof addr.sun_path, "%s", TAMSK_HELPER_SOCKET);
+        mkdir("/home/tamsk", 0755);
+        EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+        EXPECT_EQ(listen(listener, 16), 0);
+        server = std::thread(serve, peer, listener);
+    }
+    fflush(stdout);
+    FILE *files[2] = {tmpfile(), tmpfile()};
+    int saved[2] = {dup(1), dup(2)};
+    for (int i = 0; i < 2; ++i)
+        dup2(fileno(files[i]), i + 1);
+    Captured c;
+    c.fd = lowestFreeFd();
+    c.rc = call();
+    fflush(stdout);
+    std::string *text[2] = {&c.out, &c.err};
+    for (int i = 0; i < 2; ++i) {
+        dup2(saved[i], i + 1);
+        close(saved[i]);
+        rewind(files[i]);
+        for (int ch; (ch = fgetc(files[i])) != EOF;)
+            *text[i] += char(ch);
+        fclose(files[i]);
+    }
+    if (peer) {
+        server.join();
+        unlink(TAMSK_HELPER_SOCKET);
+    }
     close(listener);
-    unlink(TAMSK_HELPER_SOCKET);
     return c;
 }
 
@@ -208,14 +190,9 @@ TEST(HelperFraming, CallsOnAConnectedSocket)
 {
     char buf[1200] = {}, data[1112] = {}, scratch[64];
     const std::string long24 = packet(24, HELPER_RESPONSE, 24, 0, 0, "more");
-    struct Case {
-        std::function<int32_t(int)> call;
-        std::string waiting; // already in the socket for the client
-        int32_t rc;
-        std::string err;
-        ssize_t unread; // left in the socket by the client
-        ssize_t sent;   // by the client
-    };
+    // waiting: already in the socket; unread: left there by the client; sent: by the client (-1 none)
+    struct Case { std::function<int32_t(int)> call; std::string waiting; int32_t rc; std::string err;
+                  ssize_t unread, sent; };
     const Case cases[] = {
         {[&](int fd) { return quorHelperWrite(fd, buf, 19); }, "", -1,
          "ERROR: Requested packet is too small - pktsz=19\n", -1, -1},
@@ -224,7 +201,7 @@ TEST(HelperFraming, CallsOnAConnectedSocket)
         // the receive limit is the request's length, not the buffer's size
         {[&](int fd) { return quorHelperIoctl(fd, 27, buf, 1200, data, 16); }, answer(40, 0, bytes(20, 8)), 0,
          report(IOCTL_RC, -4, 6, 40, 0), 40, 36},
-        {[&](int fd) { return recvHelperPkt(fd, buf, 20); }, packet(0, HELPER_RESPONSE, 20, 0, 0), 0, "", 20, -1},
+        {[&](int fd) { return recvHelperPkt(fd, buf, 20); }, packet(0, 6, 20, 0, 0), 0, "", 20, -1},
         {[&](int fd) { return recvHelperPkt(fd, buf, 20); }, long24, -4, "", 24, -1},
         {[&](int fd) { return recvHelperPkt(fd, buf, 19); }, long24, -1, "", 24, -1},
         {[&](int fd) { return recvHelperPkt(fd, buf, 24); }, long24, 24, "", -1, -1},
@@ -234,9 +211,8 @@ TEST(HelperFraming, CallsOnAConnectedSocket)
         int sv[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
         send(sv[1], cases[i].waiting.data(), cases[i].waiting.size(), 0);
-        int32_t rc = 0;
-        Captured c = capture([&] { rc = cases[i].call(sv[0]); });
-        EXPECT_EQ(rc, cases[i].rc);
+        Captured c = run([&] { return cases[i].call(sv[0]); });
+        EXPECT_EQ(c.rc, cases[i].rc);
         EXPECT_EQ(c.err, withFd(cases[i].err, sv[0]));
         EXPECT_EQ(recv(sv[0], scratch, sizeof scratch, MSG_DONTWAIT), cases[i].unread);
         EXPECT_EQ(recv(sv[1], scratch, sizeof scratch, MSG_DONTWAIT), cases[i].sent);
@@ -255,15 +231,12 @@ TEST(HelperFraming, PacketCutAtEveryLength)
         send(sv[1], whole.data(), cut, 0);
         shutdown(sv[1], SHUT_WR);
         char buf[64] = {};
-        int32_t rc = -9;
-        Captured c = capture([&] { rc = recvHelperPkt(sv[0], buf, sizeof buf); });
-        const char *err = cut < 20 ? "peek errno = 0, fd = {fd}\n"
-                          : cut < whole.size() ? "recv2 errno = 0, fd = {fd}\n" : "";
+        Captured c = run([&] { return recvHelperPkt(sv[0], buf, sizeof buf); });
+        const bool complete = cut == whole.size();
+        const std::string err = cut < 20 ? PEEK_CLOSED : complete ? "" : "recv2 errno = 0, fd = {fd}\n";
         EXPECT_EQ(c.err, withFd(err, sv[0]));
-        EXPECT_EQ(rc, cut == whole.size() ? 36 : 0);
-        if (cut == whole.size()) {
-            EXPECT_EQ(std::string(buf, 36), whole);
-        }
+        EXPECT_EQ(c.rc, complete ? 36 : 0);
+        EXPECT_EQ(std::string(buf, complete ? 36 : 0), complete ? whole : "");
         close(sv[0]);
         close(sv[1]);
     }
@@ -271,42 +244,36 @@ TEST(HelperFraming, PacketCutAtEveryLength)
 
 TEST(HelperOpen, RefusedAnswersAreReportedAndTheSocketClosed)
 {
-    struct Case {
-        std::string answer; // "" : the helper hangs up instead
-        std::string err;
-    };
+    struct Case { std::string answer, err; }; // answer "": the helper hangs up instead
     const Case cases[] = {
         {packet(24, HELPER_RESPONSE, 21, 0, 0, "long"), report(OPEN_RC, -4, 6, 21, 0)},
         {answer(20), report(OPEN_RC, 20, 6, 20, 0)},
         {answer(21, 7), report(OPEN_RC, 20, 6, 21, 7)},
         {packet(20, 7, 21, 0, 0), report(OPEN_RC, 20, 7, 21, 0)},
         {packet(0, HELPER_RESPONSE, 21, 0, 0), report(OPEN_RC, 0, 6, 21, 0)},
-        {answer(21).substr(0, 12), "peek errno = 0, fd = {fd}\n" + report(OPEN_RC, 0, 6, 21, 0)},
-        {"", "peek errno = 0, fd = {fd}\n" + report(OPEN_RC, 0, 1, 0, 0)},
+        {answer(21).substr(0, 12), PEEK_CLOSED + report(OPEN_RC, 0, 6, 21, 0)},
+        {"", PEEK_CLOSED + report(OPEN_RC, 0, 1, 0, 0)},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
         Peer p{{{{RECV}, {SEND, cases[i].answer}}}};
         char pkt[64];
-        int32_t rc = 0, left = -1;
-        Captured c = withPeer(p, [&] {
-            rc = quorHelperOpen(nullptr, 27, pkt, sizeof pkt);
+        int left = -1;
+        Captured c = run([&] {
+            int32_t rc = quorHelperOpen(nullptr, 27, pkt, sizeof pkt);
             left = lowestFreeFd();
-        });
-        EXPECT_EQ(rc, -1);
+            return rc;
+        }, &p);
+        EXPECT_EQ(c.rc, -1);
         EXPECT_EQ(left, c.fd) << "socket left open";
         EXPECT_EQ(c.err, withFd(cases[i].err, c.fd));
-        EXPECT_EQ(p.accepted, 1);
+        EXPECT_EQ(p.got, std::vector<std::string>{OPEN_NO_NAME});
     }
 }
 
 TEST(HelperOpen, BusyAndRetryAnswersThroughTheRelay)
 {
-    struct Case {
-        const char *answers; // B busy, R retry, A accepted; one connection each
-        int32_t rc;
-        size_t pauses;
-    };
+    struct Case { const char *answers; int32_t rc; size_t pauses; }; // B busy, R retry, A accepted
     const Case cases[] = {
         {"BBBBBB", 6, 5}, {"BBBBBA", 0, 5}, {"BBBRRRRBBA", 0, 9}, {"RRRRRRRRBBBBBB", 6, 13}};
     for (const Case &k : cases) {
@@ -315,70 +282,58 @@ TEST(HelperOpen, BusyAndRetryAnswersThroughTheRelay)
         for (const char *a = k.answers; *a; ++a) {
             uint32_t code = *a == 'B' ? HELPER_BUSY : *a == 'R' ? HELPER_RETRY : HELPER_RESPONSE;
             p.script.push_back({{RECV}, {SEND, packet(20, code, 21, 0, 0)},
-                                {RECV}, {SEND, answer(24, 0, "back")}, {RECV}, {SEND, answer(20)}});
+                                {RECV}, {SEND, answer(24, 0, "back")}, {RECV}, {SEND, CLOSE_OK}});
         }
         pauses.clear();
         char data[4] = {'s', 'e', 'n', 't'};
-        int32_t rc = -9;
-        Captured c = withPeer(p, [&] { rc = tamskioctl(27, data, sizeof data); });
-        EXPECT_EQ(rc, k.rc);
+        Captured c = run([&] { return tamskioctl(27, data, sizeof data); }, &p);
+        EXPECT_EQ(c.rc, k.rc);
         EXPECT_EQ(c.err, k.rc ? OPEN_FAILED : "");
         EXPECT_EQ(std::string(data, 4), k.rc ? "sent" : "back");
         EXPECT_EQ(p.accepted, int(strlen(k.answers)));
         EXPECT_EQ(pauses, std::vector<unsigned>(k.pauses, 10));
         for (size_t i = 0; i < strlen(k.answers); ++i)
-            EXPECT_EQ(p.got.at(i), packet(21, HELPER_DEV_OPEN, 0, 0, 27, std::string(1, '\0')));
+            EXPECT_EQ(p.got.at(i), OPEN_NO_NAME);
     }
 }
 
 TEST(IoctlRelay, AnswersToTheIoctl)
 {
     const std::string sent = bytes(1112, 2), back = bytes(1112, 3), zero(1112, '\0');
-    const std::string tooSmall = "ioctlquor unexpected HelperIoctl response size - ";
-    struct Case {
-        std::string answer; // "" : the helper hangs up instead
-        int32_t rc;
-        std::string err;
-        std::string data; // the caller's buffer afterwards
-        std::string closeAnswer = packet(20, HELPER_RESPONSE, 20, 0, 0);
-    };
+    const std::string badSize = "ioctlquor unexpected HelperIoctl response size - ";
+    // answer "": the helper hangs up instead; data: the caller's buffer afterwards
+    struct Case { std::string answer; int32_t rc; std::string err, data, closeAnswer = CLOSE_OK; };
     const Case cases[] = {
         {answer(1132, 0, back), 0, "", back},
         {answer(1132, 53, back), 53, report(IOCTL_RC, 1132, 6, 1132, 53), back},
-        {answer(1132, 0, back), 0, report(CLOSE_RC, 20, 9, 20, 0), back, packet(20, HELPER_RETRY, 20, 0, 0)},
         {answer(1132, -1, back), -1, report(IOCTL_RC, 1132, 6, 1132, -1), back},
+        {answer(1132, 0, back), 0, report(CLOSE_RC, 20, 9, 20, 0), back, packet(20, HELPER_RETRY, 20, 0, 0)},
         {packet(1132, HELPER_RETRY, 1132, 0, 0, back), 0, report(IOCTL_RC, 1132, 9, 1132, 0), back},
-        {answer(20), 32, tooSmall + "20\n", zero},
-        {answer(120, 0, back.substr(0, 100)), 32, tooSmall + "120\n", back.substr(0, 100) + zero.substr(100)},
+        {answer(20), 32, badSize + "20\n", zero},
+        {answer(120, 0, back.substr(0, 100)), 32, badSize + "120\n", back.substr(0, 100) + zero.substr(100)},
         // pktlen 12: twelve bytes are taken, the rest is read as the close answer
-        {packet(12, HELPER_RESPONSE, 20, 0, 0).substr(0, 12) + answer(20), 32,
-         report(IOCTL_RC, 12, 6, 20, 20) + tooSmall + "0\n", sent},
+        {packet(12, HELPER_RESPONSE, 20, 0, 0).substr(0, 12) + CLOSE_OK, 32,
+         report(IOCTL_RC, 12, 6, 20, 20) + badSize + "0\n", sent},
         {answer(1140, 0, bytes(1120, 4)), 32,
-         report(IOCTL_RC, -8, 6, 1140, 0) + tooSmall + "0\n" + report(CLOSE_RC, -1120, 6, 1140, 0), sent},
-        {"", 32,
-         "peek errno = 0, fd = {fd}\n" + report(IOCTL_RC, 0, 5, 1132, 0) + tooSmall +
-             "0\nsend: errno = 32, fd = {fd}\nFailed to send Dev Close - rc=-1, fd: {fd}\n",
-         sent},
+         report(IOCTL_RC, -8, 6, 1140, 0) + badSize + "0\n" + report(CLOSE_RC, -1120, 6, 1140, 0), sent},
+        {"", 32, PEEK_CLOSED + report(IOCTL_RC, 0, 5, 1132, 0) + badSize +
+                     "0\nsend: errno = 32, fd = {fd}\nFailed to send Dev Close - rc=-1, fd: {fd}\n", sent},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
         const Case &k = cases[i];
-        std::vector<Step> steps = {{RECV}, {SEND, answer(21)}, {RECV}};
-        if (!k.answer.empty())
-            steps.insert(steps.end(), {{SEND, k.answer}, {RECV}, {SEND, k.closeAnswer}});
-        Peer p{{steps}};
+        Peer p{{{{RECV}, {SEND, answer(21)}, {RECV}}}};
+        std::vector<std::string> wire = {OPEN_NO_NAME, packet(1132, HELPER_DEV_IOCTL, 1132, 0, 27, sent)};
+        if (!k.answer.empty()) {
+            p.script[0].insert(p.script[0].end(), {{SEND, k.answer}, {RECV}, {SEND, k.closeAnswer}});
+            wire.push_back(CLOSE_REQUEST);
+        }
         std::string data = sent;
-        int32_t rc = -9;
-        Captured c = withPeer(p, [&] { rc = tamskioctl(27, &data[0], 1112); });
-        EXPECT_EQ(rc, k.rc);
+        Captured c = run([&] { return tamskioctl(27, &data[0], 1112); }, &p);
+        EXPECT_EQ(c.rc, k.rc);
         EXPECT_EQ(c.err, withFd(k.err, c.fd));
         EXPECT_TRUE(data == k.data);
-        ASSERT_EQ(p.got.size(), k.answer.empty() ? 2u : 3u);
-        EXPECT_EQ(p.got[0], packet(21, HELPER_DEV_OPEN, 0, 0, 27, std::string(1, '\0')));
-        EXPECT_TRUE(p.got[1] == packet(1132, HELPER_DEV_IOCTL, 1132, 0, 27, sent));
-        if (p.got.size() == 3) {
-            EXPECT_EQ(p.got[2], packet(20, HELPER_DEV_CLOSE, 0, 0, 0));
-        }
+        EXPECT_TRUE(p.got == wire);
     }
 }
 
@@ -386,38 +341,23 @@ TEST(IoctlRelay, CallsThatNeverReachTheHelper)
 {
     const std::string longName(1024, 'n');
     char data[16] = "untouched data";
-    struct Case {
-        std::function<int32_t()> call;
-        bool noMemory, noDescriptors;
-        int32_t rc;
-        std::string err;
-    };
+    struct Case { std::function<int32_t()> call; bool noMemory; int32_t rc; std::string err; };
     const auto relay = [&] { return tamskioctl(27, data, sizeof data); };
     const Case cases[] = {
-        {relay, false, false, 6, "ERROR: Dev Open connect rc: -1, curSock: {fd}, errno: 2\n" + OPEN_FAILED},
-        {relay, false, true, 6, "ERROR: Dev Open socket curSock: -1, errno: 24\n" + OPEN_FAILED},
-        {relay, true, false, 12, "ioctlquor malloc failure\n"},
-        {[&] { return tamskioctl(27, data, 0); }, false, false, 6, OPEN_FAILED},
-        {[&] { return tamskdevrd(longName.c_str()); }, false, false, 6, OPEN_FAILED},
-        {[&] { return tamskdevwr(longName.c_str()); }, false, false, 6, OPEN_FAILED},
-        {[&] { return tamskdevrd("strm0"); }, true, false, 12, "tamskdevrd malloc failure\n"},
-        {[&] { return tamskdevwr("strm0"); }, true, false, 12, "tamskdevwr malloc failure\n"},
+        {relay, false, 6, "ERROR: Dev Open connect rc: -1, curSock: {fd}, errno: 2\n" + OPEN_FAILED},
+        {relay, true, 12, "ioctlquor malloc failure\n"},
+        {[&] { return tamskioctl(27, data, 0); }, false, 6, OPEN_FAILED},
+        {[&] { return tamskdevrd(longName.c_str()); }, false, 6, OPEN_FAILED},
+        {[&] { return tamskdevwr(longName.c_str()); }, false, 6, OPEN_FAILED},
+        {[&] { return tamskdevrd("strm0"); }, true, 12, "tamskdevrd malloc failure\n"},
+        {[&] { return tamskdevwr("strm0"); }, true, 12, "tamskdevwr malloc failure\n"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
-        int32_t rc = -9;
-        Captured c = capture([&] {
-            rlimit old = {}, none = {};
-            getrlimit(RLIMIT_NOFILE, &old);
-            none = {rlim_t(lowestFreeFd()), old.rlim_max};
-            if (cases[i].noDescriptors)
-                setrlimit(RLIMIT_NOFILE, &none);
-            failAlloc = cases[i].noMemory;
-            rc = cases[i].call();
-            failAlloc = false;
-            setrlimit(RLIMIT_NOFILE, &old);
-        });
-        EXPECT_EQ(rc, cases[i].rc);
+        failAlloc = cases[i].noMemory;
+        Captured c = run(cases[i].call);
+        failAlloc = false;
+        EXPECT_EQ(c.rc, cases[i].rc);
         EXPECT_EQ(c.err, withFd(cases[i].err, c.fd));
         EXPECT_STREQ(data, "untouched data");
     }
@@ -425,58 +365,50 @@ TEST(IoctlRelay, CallsThatNeverReachTheHelper)
 
 TEST(DeviceStream, ReadCopiesTheDeviceToStandardOutput)
 {
-    const std::string device = bytes(2500, 5);
-    struct Case {
-        std::vector<size_t> chunks;
-        std::string last; // the answer after the chunks
-        int32_t rc;
-        std::string err;
-    };
+    const std::string device = bytes(2500, 5), READ_REQUEST = packet(20, HELPER_DEV_READ, 1044, 0, 0);
+    struct Case { std::vector<size_t> chunks; std::string last; int32_t rc; std::string err; };
     const Case cases[] = {
         {{1024, 1024, 452}, answer(20), 0, ""},
         {{}, answer(20), 0, ""},
-        {{1024}, answer(20, 5), 32, report(READ_RC, 20, 6, 20, 5) + "Failed to read from ZARUD socket - -20 \n"},
+        {{1024}, answer(20, 5), 32,
+         report(READ_RC, 20, 6, 20, 5) + "Failed to read from ZARUD socket - -20 \n"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
-        std::vector<Step> steps = {{RECV}, {SEND, answer(26)}};
+        Peer p{{{{RECV}, {SEND, answer(26)}}}};
+        std::vector<Step> &steps = p.script[0];
         size_t at = 0;
         for (size_t n : cases[i].chunks) {
             steps.insert(steps.end(), {{RECV}, {SEND, answer(uint32_t(20 + n), 0, device.substr(at, n))}});
             at += n;
         }
-        steps.insert(steps.end(), {{RECV}, {SEND, cases[i].last}, {RECV}, {SEND, answer(20)}});
-        Peer p{{steps}};
-        int32_t rc = -9;
-        Captured c = withPeer(p, [&] { rc = tamskdevrd("strm0"); });
-        EXPECT_EQ(rc, cases[i].rc);
+        steps.insert(steps.end(), {{RECV}, {SEND, cases[i].last}, {RECV}, {SEND, CLOSE_OK}});
+        std::vector<std::string> wire(cases[i].chunks.size() + 3, READ_REQUEST);
+        wire.front() = OPEN_STREAM;
+        wire.back() = CLOSE_REQUEST;
+        Captured c = run([&] { return tamskdevrd("strm0"); }, &p);
+        EXPECT_EQ(c.rc, cases[i].rc);
         EXPECT_EQ(c.err, withFd(cases[i].err, c.fd));
         EXPECT_TRUE(c.out == device.substr(0, at)) << c.out.size() << " bytes out";
-        ASSERT_EQ(p.got.size(), cases[i].chunks.size() + 3);
-        EXPECT_EQ(p.got[0], packet(26, HELPER_DEV_OPEN, 0, 0, 0xFFFFFFFF, std::string("strm0", 6)));
-        for (size_t r = 1; r + 1 < p.got.size(); ++r)
-            EXPECT_EQ(p.got[r], packet(20, HELPER_DEV_READ, 1044, 0, 0));
-        EXPECT_EQ(p.got.back(), packet(20, HELPER_DEV_CLOSE, 0, 0, 0));
+        EXPECT_EQ(p.got, wire);
     }
 }
 
 TEST(DeviceStream, WriteCopiesStandardInputToTheDevice)
 {
+    // requests: sizes of the write requests; firstRet: ret_code of the first answer
     struct Case {
         size_t input;
-        std::vector<uint32_t> requests; // sizes of the write requests expected
-        int32_t firstRet;               // ret_code of the first write answer
-        int32_t rc;
+        std::vector<uint32_t> requests;
+        int32_t firstRet, rc;
         std::string err;
-        long consumed; // of standard input
+        long read; // bytes of standard input taken
     };
     const Case cases[] = {
         {1024, {1044}, 0, 0, "", 1024},
         {1025, {1044, 21}, 0, 0, "", 1025},
-        {3000, {1044}, 9, 32,
-         report(WRITE_RC, 20, 6, 1024, 9) + "Failed to write the last 1024 bytes to ZARUD socket - 0\n"
-                                            "Failed to write to ZARUD socket - 0 \n",
-         1024},
+        {3000, {1044}, 9, 32, report(WRITE_RC, 20, 6, 1024, 9) + "Failed to write the last 1024 bytes to "
+                              "ZARUD socket - 0\nFailed to write to ZARUD socket - 0 \n", 1024},
         {0, {}, 0, 0, "", 0},
     };
     mkdir("/home/tamsk", 0755);
@@ -487,26 +419,27 @@ TEST(DeviceStream, WriteCopiesStandardInputToTheDevice)
         writeFile("/home/tamsk/input", input);
         ASSERT_TRUE(freopen("/home/tamsk/input", "r", stdin));
         // Each answer carries its own cmd word, which the next request repeats.
-        std::vector<Step> steps = {{RECV}, {SEND, answer(26, 0, "", 100)}};
-        for (size_t r = 0; r < k.requests.size(); ++r)
-            steps.insert(steps.end(), {{RECV}, {SEND, answer(k.requests[r] - 20, r ? 0 : k.firstRet, "", 101 + r)}});
-        steps.insert(steps.end(), {{RECV}, {SEND, answer(20)}});
-        Peer p{{steps}};
-        int32_t rc = -9;
-        long consumed = -1;
-        Captured c = withPeer(p, [&] {
-            rc = tamskdevwr("strm0");
-            consumed = ftell(stdin);
-        });
-        EXPECT_EQ(rc, k.rc);
+        Peer p{{{{RECV}, {SEND, answer(26, 0, "", 100)}}}};
+        std::vector<std::string> wire = {OPEN_STREAM};
+        for (uint32_t r = 0; r < k.requests.size(); ++r) {
+            const uint32_t n = k.requests[r] - 20;
+            const std::string reply = answer(n, r ? 0 : k.firstRet, "", 101 + r);
+            p.script[0].insert(p.script[0].end(), {{RECV}, {SEND, reply}});
+            wire.push_back(packet(int32_t(n + 20), HELPER_DEV_WRITE, n + 20, 0, 100 + r,
+                                  input.substr(1024 * r, n)));
+        }
+        p.script[0].insert(p.script[0].end(), {{RECV}, {SEND, CLOSE_OK}});
+        wire.push_back(CLOSE_REQUEST);
+        long read = -1;
+        Captured c = run([&] {
+            int32_t rc = tamskdevwr("strm0");
+            read = ftell(stdin);
+            return rc;
+        }, &p);
+        EXPECT_EQ(c.rc, k.rc);
         EXPECT_EQ(c.err, withFd(k.err, c.fd));
-        EXPECT_EQ(consumed, k.consumed);
-        ASSERT_EQ(p.got.size(), k.requests.size() + 2);
-        for (size_t r = 0; r < k.requests.size(); ++r)
-            EXPECT_TRUE(p.got[1 + r] == packet(int32_t(k.requests[r]), HELPER_DEV_WRITE, k.requests[r], 0,
-                                               uint32_t(100 + r), input.substr(1024 * r, k.requests[r] - 20)))
-                << "write request " << r;
-        EXPECT_EQ(p.got.back(), packet(20, HELPER_DEV_CLOSE, 0, 0, 0));
+        EXPECT_EQ(read, k.read);
+        EXPECT_TRUE(p.got == wire);
     }
     EXPECT_TRUE(freopen("/dev/null", "r", stdin));
 }
@@ -515,26 +448,26 @@ TEST(HelperRead, ReceiveInterruptedBySignalsCompletesThePacket)
 {
     const std::string reply = answer(1020, 0, bytes(1000, 7));
     Peer p{{{{RECV}, {SEND, answer(21)}, {RECV}, {WAIT, "", 60}, {SEND, reply.substr(0, 300)},
-             {WAIT, "", 60}, {SEND, reply.substr(300)}, {RECV}, {SEND, answer(20)}}}};
+             {WAIT, "", 60}, {SEND, reply.substr(300)}, {RECV}, {SEND, CLOSE_OK}}}};
     struct sigaction onAlarm = {}, old = {};
     onAlarm.sa_handler = countInterrupt; // no SA_RESTART: blocked calls fail with EINTR
     sigaction(SIGALRM, &onAlarm, &old);
     char pkt[TAMSK_STREAM_PKTSZ];
-    int32_t rc = -9;
     std::string got;
     interrupts = 0;
-    Captured c = withPeer(p, [&] {
+    Captured c = run([&] {
         int32_t sock = quorHelperOpen(nullptr, 0, pkt, sizeof pkt);
         itimerval every5ms = {{0, 5000}, {0, 5000}}, off = {};
         setitimer(ITIMER_REAL, &every5ms, nullptr);
-        rc = quorHelperRead(sock, pkt, sizeof pkt);
+        int32_t rc = quorHelperRead(sock, pkt, sizeof pkt);
         setitimer(ITIMER_REAL, &off, nullptr);
         got.assign(pkt, 1020);
         quorHelperClose(sock, pkt, sizeof pkt);
-    });
+        return rc;
+    }, &p);
     sigaction(SIGALRM, &old, nullptr);
     EXPECT_GT(interrupts, 2);
-    EXPECT_EQ(rc, 1020);
+    EXPECT_EQ(c.rc, 1020);
     EXPECT_TRUE(got == reply);
     EXPECT_EQ(c.err, "");
 }
