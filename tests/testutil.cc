@@ -1,3 +1,4 @@
+// Running the shipped programs from tests: the command and the stand-in helper.
 #include "testutil.h"
 
 #include "tamskpaths.h"
@@ -5,15 +6,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sched.h>
 #include <sstream>
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -59,75 +56,39 @@ int waitStatus(pid_t pid)
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
-// Reads both pipes to their end without letting either fill up.
-void drain(int outFd, int errFd, std::string &out, std::string &err)
+// A fresh file in the private /home for one captured stream.
+int captureFile(std::string *path)
 {
-    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    std::string *dst[2] = {&out, &err};
-    int open = 2;
-    while (open > 0) {
-        if (poll(fds, 2, -1) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !fds[i].revents)
-                continue;
-            char buf[65536];
-            ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                dst[i]->append(buf, size_t(n));
-            } else if (n == 0 || errno != EINTR) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
+    char name[] = "/home/captureXXXXXX";
+    int fd = mkstemp(name);
+    if (fd < 0)
+        die("capture file");
+    *path = name;
+    return fd;
 }
 
 } // namespace
 
-RunResult runProgram(const std::vector<std::string> &argv, const std::string &input)
+RunResult runProgram(const std::vector<std::string> &argv)
 {
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
-        die("pipe");
+    std::string outPath, errPath;
+    int out = captureFile(&outPath), err = captureFile(&errPath);
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
-            close(fd);
+        int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(out, 1);
+        dup2(err, 2);
         execProgram(argv);
     }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    // Small inputs fit the pipe; larger ones are fed by a writer child.
-    pid_t feeder = -1;
-    if (input.size() > 60000) {
-        feeder = fork();
-        if (feeder == 0) {
-            close(out[0]);
-            close(err[0]);
-            size_t done = 0;
-            while (done < input.size()) {
-                ssize_t n = write(in[1], input.data() + done, input.size() - done);
-                if (n <= 0)
-                    break;
-                done += size_t(n);
-            }
-            _exit(0);
-        }
-    } else if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
-        die("write stdin");
-    }
-    close(in[1]);
+    close(out);
+    close(err);
     RunResult res;
-    drain(out[0], err[0], res.out, res.err);
     res.status = waitStatus(pid);
-    if (feeder > 0)
-        waitStatus(feeder);
+    res.out = readFile(outPath);
+    res.err = readFile(errPath);
+    unlink(outPath.c_str());
+    unlink(errPath.c_str());
     return res;
 }
 

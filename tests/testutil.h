@@ -17,8 +17,9 @@ struct RunResult {
     std::string err;
 };
 
-// Runs a program with argv (argv[0] is the path), feeding input on stdin.
-RunResult runProgram(const std::vector<std::string> &argv, const std::string &input = "");
+// Runs a program with argv (argv[0] is the path), stdin empty, and returns
+// its status and what it wrote.
+RunResult runProgram(const std::vector<std::string> &argv);
 
 // Starts ioctlhelperd with extra arguments and waits until it accepts
 // connections on the helper socket. Returns its pid.
