@@ -8,7 +8,6 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -256,20 +255,6 @@ TEST_F(Topology, StoreRefusesTableTooLargeForTheFile)
     EXPECT_NE(findTrace(20601), nullptr);
     EXPECT_NE(messages().find("ERROR: The data is too large and will overflow String buffer \n"), std::string::npos);
     EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), full);
-}
-
-TEST_F(Topology, StoreWithoutBackupLeavesFileUntouched)
-{
-    const std::string before = "B00:0:2 \n";
-    load(before);
-    ASSERT_EQ(mount("/home/tamsk/config", "/home/tamsk/config", nullptr, MS_BIND, nullptr), 0);
-    ASSERT_EQ(mount(nullptr, "/home/tamsk/config", nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0);
-    EXPECT_EQ(apStoreTopology(0xB00, 0, 1, 0), -1);
-    umount("/home/tamsk/config");
-    EXPECT_EQ(findTrace(20607)->words[0], 3u);
-    EXPECT_NE(findTrace(20604), nullptr);
-    EXPECT_NE(messages().find("ERROR: Writing the topology values to the file failed.\n"), std::string::npos);
-    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), before);
 }
 
 TEST_F(Topology, VerboseListingLongerThanMessageBufferGoesOutWhole)
