@@ -1,19 +1,23 @@
 // ioctlhelperd: declarations shared by the helper's parts (connections, the
-// AP code model, stream devices and the event log).
+// AP code model and the event log).
 #ifndef IOCTLHELPERD_HELPERD_H
 #define IOCTLHELPERD_HELPERD_H
 
 #include <cstddef>
 #include <cstdint>
-#include <sys/types.h>
 
 // ---- connections (connection.cc)
 
 /// Directory holding the stream devices; set once before the first connection.
 extern const char *helperDeviceDir;
 
-/// Serves the accepted socket on a thread of its own. Returns 0, or -1 when
-/// no thread could be started (the socket is then closed).
+/// Serves the connected socket on the calling thread until the client closes
+/// the device or leaves, its idle time runs out or a packet cannot be framed.
+/// Closes the device it opened; the socket stays open for the caller to close.
+void serveConnection(int sock);
+
+/// Serves the accepted socket on a thread of its own and closes it at the end.
+/// Returns 0, or -1 when the connection was not taken (the socket is then closed).
 int32_t startConnection(int sock);
 
 // ---- AP code model (apmodel.cc)
@@ -25,20 +29,6 @@ int32_t apModelLoad(const char *path);
 /// Runs ioctl cmd of the AP device on data (len bytes, changed in place).
 /// Returns the ioctl's outcome: 0 or an error number (-1 allowed).
 int32_t apIoctl(uint32_t cmd, uint8_t *data, uint32_t len);
-
-// ---- stream devices (devices.cc)
-
-/// Opens the regular file name in dir for reading and appending. Returns 0
-/// with *fd set, EINVAL for a name that is not a plain file name, ENODEV for
-/// something other than a regular file, or the errno of the failed open.
-int32_t devOpen(const char *dir, const char *name, int *fd);
-
-/// Reads up to max bytes at *offset and advances it. Returns 0 with *got set
-/// (0 at the end of the file), or the errno of the failed read.
-int32_t devRead(int fd, off_t *offset, uint8_t *buf, uint32_t max, uint32_t *got);
-
-/// Appends len bytes. Returns 0 when all were written, else an errno.
-int32_t devWrite(int fd, const uint8_t *buf, uint32_t len);
 
 // ---- event log (eventlog.cc)
 
@@ -57,8 +47,5 @@ void logStop();
 /// non-printables), always terminated; stops before an escape that would not
 /// fit. Returns the length written.
 size_t escapeText(const char *in, size_t len, char *out, size_t outSize);
-
-/// Name of a trace event the AP code knows, or null.
-const char *traceName(uint32_t eventId);
 
 #endif

@@ -8,8 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <poll.h>
-#include <sys/signalfd.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -28,39 +27,9 @@ const char USAGE[] =
     "  -l FILE  append the event log to FILE instead of standard output\n"
     "  -d DIR   directory of the stream devices (default /home/tamsk/devices)\n";
 
-struct Options {
-    const char *modelFile = nullptr;
-    const char *logFile = nullptr;
-    const char *deviceDir = "/home/tamsk/devices";
-};
+struct stat boundSocket; // the socket file this helper made
 
-// Returns -1 to go on, else the exit status.
-int parseOptions(int argc, char **argv, Options *o)
-{
-    for (int opt; (opt = getopt(argc, argv, ":m:l:d:h")) != -1;) {
-        if (opt == 'm')
-            o->modelFile = optarg;
-        else if (opt == 'l')
-            o->logFile = optarg;
-        else if (opt == 'd')
-            o->deviceDir = optarg;
-        else if (opt == 'h') {
-            fputs(USAGE, stdout);
-            return EXIT_STOPPED;
-        } else {
-            fprintf(stderr, "ioctlhelperd: %s -%c\n%s",
-                    opt == ':' ? "missing argument for" : "unknown option", optopt, USAGE);
-            return EXIT_BAD_INPUT;
-        }
-    }
-    if (optind < argc) {
-        fprintf(stderr, "ioctlhelperd: unexpected argument %s\n%s", argv[optind], USAGE);
-        return EXIT_BAD_INPUT;
-    }
-    return -1;
-}
-
-sockaddr_un helperAddress(const char *path)
+sockaddr_un socketAddress(const char *path)
 {
     sockaddr_un a = {};
     a.sun_family = AF_UNIX;
@@ -68,161 +37,107 @@ sockaddr_un helperAddress(const char *path)
     return a;
 }
 
-// 0 when nothing is at the socket path or a stale socket that can be
-// replaced; -1 (with a message) when it is something else or a live helper.
-int32_t checkSocketPath()
+// True when a live helper answers on the helper path; anything else found
+// there, such as a stale socket, is replaced.
+bool helperListening()
 {
-    struct stat st;
-    if (lstat(TAMSK_HELPER_SOCKET, &st) != 0)
-        return 0;
-    if (!S_ISSOCK(st.st_mode)) {
-        fprintf(stderr, "ioctlhelperd: %s exists and is not a socket\n", TAMSK_HELPER_SOCKET);
-        return -1;
-    }
+    sockaddr_un a = socketAddress(TAMSK_HELPER_SOCKET);
     int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un a = helperAddress(TAMSK_HELPER_SOCKET);
-    bool live = s >= 0 && connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    if (s >= 0)
-        close(s);
-    if (live)
-        fprintf(stderr, "ioctlhelperd: another helper is listening on %s\n", TAMSK_HELPER_SOCKET);
-    return live ? -1 : 0;
-}
-
-int listenFailed(const char *step, const char *tmp, int s)
-{
-    fprintf(stderr, "ioctlhelperd: cannot listen on %s: %s: %s\n", TAMSK_HELPER_SOCKET, step,
-            strerror(errno));
-    unlink(tmp);
-    if (s >= 0)
-        close(s);
-    return -1;
+    bool live = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    close(s);
+    return live;
 }
 
 // Binds under a temporary name and renames it onto the helper path, so a
 // client never finds a path that refuses connections. Returns the listening
-// socket with *bound describing the socket file, or -1 after a message.
-int listenSocket(struct stat *bound)
+// socket, or -1 after a message.
+int listenSocket()
 {
     char dir[sizeof TAMSK_HELPER_SOCKET];
-    strcpy(dir, TAMSK_HELPER_SOCKET);
+    snprintf(dir, sizeof dir, "%s", TAMSK_HELPER_SOCKET);
     *strrchr(dir, '/') = '\0';
-    if (mkdir(dir, 0755) != 0 && errno != EEXIST) {
-        fprintf(stderr, "ioctlhelperd: cannot create %s: %s\n", dir, strerror(errno));
+    mkdir(dir, 0755); // may exist; if it cannot be made, the bind says why
+    if (helperListening()) {
+        fprintf(stderr, "ioctlhelperd: another helper is listening on %s\n", TAMSK_HELPER_SOCKET);
         return -1;
     }
-    if (checkSocketPath() != 0)
-        return -1;
     char tmp[sizeof(sockaddr_un::sun_path)];
     snprintf(tmp, sizeof tmp, "%s/.ioctl.%d", dir, int(getpid()));
     unlink(tmp);
-    sockaddr_un a = helperAddress(tmp);
-    int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (s < 0)
-        return listenFailed("socket", tmp, s);
-    if (bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
-        return listenFailed("bind", tmp, s);
-    if (listen(s, SOMAXCONN) != 0)
-        return listenFailed("listen", tmp, s);
-    if (rename(tmp, TAMSK_HELPER_SOCKET) != 0)
-        return listenFailed("rename", tmp, s);
-    if (lstat(TAMSK_HELPER_SOCKET, bound) != 0)
-        return listenFailed("stat", tmp, s);
+    sockaddr_un a = socketAddress(tmp);
+    int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0 || bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(s, SOMAXCONN) != 0 ||
+        rename(tmp, TAMSK_HELPER_SOCKET) != 0 || lstat(TAMSK_HELPER_SOCKET, &boundSocket) != 0) {
+        fprintf(stderr, "ioctlhelperd: cannot listen on %s: %s\n", TAMSK_HELPER_SOCKET, strerror(errno));
+        unlink(tmp);
+        return -1;
+    }
     return s;
 }
 
-// Removes the socket file only while it is still the one this helper made.
-void removeSocket(const struct stat *bound)
+// Waits for SIGTERM or SIGINT, removes the socket file while it is still the
+// one this helper made, flushes the log and exits; connections are dropped.
+void *stopOnSignal(void *signals)
 {
+    int sig = 0;
+    sigwait(static_cast<sigset_t *>(signals), &sig);
     struct stat now;
-    if (lstat(TAMSK_HELPER_SOCKET, &now) == 0 && now.st_ino == bound->st_ino &&
-        now.st_dev == bound->st_dev)
+    if (lstat(TAMSK_HELPER_SOCKET, &now) == 0 && now.st_ino == boundSocket.st_ino &&
+        now.st_dev == boundSocket.st_dev)
         unlink(TAMSK_HELPER_SOCKET);
-}
-
-void acceptPending(int listenFd)
-{
-    for (;;) {
-        int s = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (s >= 0) {
-            startConnection(s);
-            continue;
-        }
-        if (errno == EINTR || errno == ECONNABORTED)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            // Out of descriptors or memory: pause instead of spinning on poll.
-            fprintf(stderr, "ioctlhelperd: accept: %s\n", strerror(errno));
-            usleep(50000);
-        }
-        return;
-    }
-}
-
-// Serves until SIGTERM or SIGINT arrives on sigFd; returns the exit status.
-int acceptLoop(int listenFd, int sigFd)
-{
-    pollfd fds[2] = {{listenFd, POLLIN, 0}, {sigFd, POLLIN, 0}};
-    for (;;) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            fprintf(stderr, "ioctlhelperd: poll: %s\n", strerror(errno));
-            return EXIT_NOT_STARTED;
-        }
-        if (fds[1].revents)
-            return EXIT_STOPPED;
-        if (fds[0].revents)
-            acceptPending(listenFd);
-    }
-}
-
-// Blocks SIGTERM and SIGINT in every thread and returns a descriptor that
-// reports them, or -1.
-int stopSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0)
-        return -1;
-    return signalfd(-1, &set, SFD_CLOEXEC);
+    logStop();
+    _exit(EXIT_STOPPED); // without running destructors under the connection threads
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    Options opts;
-    int status = parseOptions(argc, argv, &opts);
-    if (status >= 0)
-        return status;
-    if (opts.modelFile && apModelLoad(opts.modelFile) != 0)
-        return EXIT_BAD_INPUT;
-    if (logOpen(opts.logFile) != 0)
-        return EXIT_NOT_STARTED;
-    helperDeviceDir = opts.deviceDir;
-    struct stat dirInfo;
-    if (stat(helperDeviceDir, &dirInfo) != 0 || !S_ISDIR(dirInfo.st_mode))
-        fprintf(stderr, "ioctlhelperd: warning: device directory %s is missing; "
-                        "stream device opens will be refused\n", helperDeviceDir);
-    signal(SIGPIPE, SIG_IGN);
-    int sigFd = stopSignals();
-    if (sigFd < 0) {
-        fprintf(stderr, "ioctlhelperd: cannot set up signals: %s\n", strerror(errno));
-        return EXIT_NOT_STARTED;
+    const char *modelFile = nullptr, *logFile = nullptr;
+    for (int opt; (opt = getopt(argc, argv, ":m:l:d:h")) != -1;) {
+        if (opt == 'h') {
+            fputs(USAGE, stdout);
+            return EXIT_STOPPED;
+        }
+        if (opt == ':' || opt == '?') {
+            fprintf(stderr, "ioctlhelperd: %s -%c\n%s",
+                    opt == ':' ? "missing argument for" : "unknown option", optopt, USAGE);
+            return EXIT_BAD_INPUT;
+        }
+        *(opt == 'm' ? &modelFile : opt == 'l' ? &logFile : &helperDeviceDir) = optarg;
     }
-    struct stat bound;
-    int listenFd = listenSocket(&bound);
+    if (optind < argc) {
+        fprintf(stderr, "ioctlhelperd: unexpected argument %s\n%s", argv[optind], USAGE);
+        return EXIT_BAD_INPUT;
+    }
+    if (modelFile && apModelLoad(modelFile) != 0)
+        return EXIT_BAD_INPUT;
+    if (logOpen(logFile) != 0)
+        return EXIT_NOT_STARTED;
+    signal(SIGPIPE, SIG_IGN);
+    // Blocked in every thread: only the stop thread takes them.
+    static sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    int listenFd = listenSocket();
     if (listenFd < 0)
         return EXIT_NOT_STARTED;
-    status = acceptLoop(listenFd, sigFd);
-    close(listenFd);
-    removeSocket(&bound);
-    logStop();
-    fflush(stderr);
-    // Connection threads may still be inside a request; leave without
-    // running destructors under them.
-    _exit(status);
+    pthread_t stopper;
+    if ((errno = pthread_create(&stopper, nullptr, stopOnSignal, &stops)) != 0) {
+        fprintf(stderr, "ioctlhelperd: cannot wait for signals: %s\n", strerror(errno));
+        unlink(TAMSK_HELPER_SOCKET);
+        return EXIT_NOT_STARTED;
+    }
+    for (;;) {
+        int s = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (s >= 0) {
+            startConnection(s);
+        } else if (errno != EINTR && errno != ECONNABORTED) {
+            // Out of descriptors or memory: pause instead of spinning.
+            fprintf(stderr, "ioctlhelperd: accept: %s\n", strerror(errno));
+            usleep(50000);
+        }
+    }
 }
