@@ -69,22 +69,31 @@ int captureFile(std::string *path)
 
 } // namespace
 
-RunResult runProgram(const std::vector<std::string> &argv)
+pid_t startProgram(const std::vector<std::string> &argv, const std::string &outPath,
+                   const std::string &errPath)
 {
-    std::string outPath, errPath;
-    int out = captureFile(&outPath), err = captureFile(&errPath);
     pid_t pid = fork();
     if (pid == 0) {
         int null = open("/dev/null", O_RDONLY);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(null, 0);
         dup2(out, 1);
         dup2(err, 2);
         execProgram(argv);
     }
-    close(out);
-    close(err);
+    return pid;
+}
+
+int waitProgram(pid_t pid) { return waitStatus(pid); }
+
+RunResult runProgram(const std::vector<std::string> &argv)
+{
+    std::string outPath, errPath;
+    close(captureFile(&outPath));
+    close(captureFile(&errPath));
     RunResult res;
-    res.status = waitStatus(pid);
+    res.status = waitStatus(startProgram(argv, outPath, errPath));
     res.out = readFile(outPath);
     res.err = readFile(errPath);
     unlink(outPath.c_str());

@@ -21,6 +21,12 @@ struct RunResult {
 // its status and what it wrote.
 RunResult runProgram(const std::vector<std::string> &argv);
 
+// Starts a program with stdin empty and stdout, stderr in the named files;
+// waitProgram returns its exit status (or 128 + signal).
+pid_t startProgram(const std::vector<std::string> &argv, const std::string &outPath,
+                   const std::string &errPath);
+int waitProgram(pid_t pid);
+
 // Starts ioctlhelperd with extra arguments and waits until it accepts
 // connections on the helper socket. Returns its pid.
 pid_t startHelperd(const std::vector<std::string> &args = {});

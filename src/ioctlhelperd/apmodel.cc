@@ -178,8 +178,7 @@ bool parseLine(char *line, ApModel *m, char *err, size_t errSize)
     } else if (strcmp(first, "messages")) {
         if (strchr(first, '=') || strlen(first) >= sizeof(Adapter::name) || findAdapter(*m, first) ||
             m->count == MAX_ADAPTERS) {
-            snprintf(err, errSize, "bad adapter \"%s\": names are new and of 1 to 9 characters, "
-                                   "at most %d adapters", first, MAX_ADAPTERS);
+            snprintf(err, errSize, "bad adapter \"%s\"", first); // a new name, at most 9 characters
             return false;
         }
         Adapter *a = &m->adapters[m->count++];

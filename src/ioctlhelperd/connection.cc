@@ -196,7 +196,7 @@ bool receive(Connection *c, int32_t offset, int32_t len)
 void serve(Connection *c)
 {
     HelperHdr req;
-    while (reserve(c, FIRST_BUFFER) && receive(c, 0, HELPER_HDR_SIZE)) {
+    while (receive(c, 0, HELPER_HDR_SIZE)) {
         memcpy(&req, c->pkt, sizeof req);
         if (req.pktlen < HELPER_HDR_SIZE || req.pktlen > PKT_LIMIT) {
             // The packet cannot be framed: refuse it and end the connection.
@@ -224,7 +224,8 @@ void *connectionThread(void *arg)
 void serveConnection(int sock)
 {
     Connection c = {sock, DEV_NONE, -1, 0, nullptr, 0};
-    serve(&c);
+    if (reserve(&c, FIRST_BUFFER))
+        serve(&c);
     if (c.devFd >= 0)
         close(c.devFd);
     free(c.pkt);
