@@ -91,21 +91,14 @@ extern "C" int32_t tamskioctl(uint32_t, void *data, uint32_t len)
     return messageResult;
 }
 
-TEST(TopologyText, ValueTexts)
+// The report's golden text covers the display texts of 0 to 4 and 7; here
+// the edges: a value beyond 2^31 shows as a negative number.
+TEST(TopologyText, ValueTextsOfLargeValues)
 {
-    const struct { uint32_t value; const char *text; } cases[] = {
-        {0, "0 - OS_TOPOLOGY_UNKNOWN          "},
-        {2, "2 - OS_FC_AL                     "},
-        {4, "4 - OS_OPEN_FICON_POINT_TO_POINT "},
-        {5, "5 - ERROR: Input NOT Recognized! "},
-        {4294967295u, "-1 - ERROR: Input NOT Recognized! "},
-        {2147483648u, "-2147483648 - ERROR: Input NOT Recognized! "},
-    };
-    for (const auto &c : cases) {
-        char text[44];
-        EXPECT_EQ(topValToString(text, c.value), int32_t(strlen(c.text)));
-        EXPECT_STREQ(text, c.text);
-    }
+    char text[44];
+    EXPECT_EQ(topValToString(text, 4294967295u), 34);
+    EXPECT_STREQ(text, "-1 - ERROR: Input NOT Recognized! ");
+    EXPECT_EQ(topValToString(text, 2147483648u), 43); // the longest text still fits
 }
 
 TEST(TopologyText, FileAndIndexedFormsFitOrRefuseWhole)
