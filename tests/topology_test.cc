@@ -163,8 +163,7 @@ TEST_F(Topology, LoadsFileForms)
         {"", "", "ERROR: The input string is zero length.\n", "20594 "},
         {"   \t ", "", "ERROR: The input string is zero length.\n", "20594 "},
         {"\n \n\n", "", "", "20596 "},
-        {std::string(514, '1'), "", "parseConfigDataFile: Failed reading config file. Default values will be used. \n",
-         "20593 "},
+        {std::string(300, '1') + "\nB00:1:1", "B00:1:1 \n", "", "20596 "}, // overlong record skipped
     };
     for (const auto &c : cases) {
         writeFile(TAMSK_CONFIG_FILE, c.file);
@@ -174,7 +173,6 @@ TEST_F(Topology, LoadsFileForms)
         EXPECT_EQ(messages().substr(0, c.msgs.size()), c.msgs) << c.file;
         EXPECT_EQ(traceIds(), "20581 20592 20582 " + c.traces + "20584 ") << c.file;
     }
-    EXPECT_EQ(findTrace(20593)->words[0], 514u);
 }
 
 TEST_F(Topology, OutOfRangeAndRecordLimitCarryTheirDataWords)
@@ -236,6 +234,23 @@ TEST_F(Topology, StoreAppendsNewPairAndCreatesMissingFile)
     EXPECT_NE(messages().find("updateFile: No data file found, a new one will be created. \n"), std::string::npos);
     EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), "B00:0:9 \n");
     EXPECT_EQ(access(BACKUP.c_str(), F_OK), -1);
+}
+
+// A hand-edited file longer than the file text is read whole and rewritten
+// compact; no record is lost.
+TEST_F(Topology, StoreKeepsEveryRecordOfALongPaddedFile)
+{
+    std::string padded, compact;
+    for (int i = 0; i < 40; ++i) {
+        std::string rec = "C" + std::to_string(10 + i) + ":" + std::to_string(i % 4) + ":1";
+        padded += rec + std::string(15 - rec.size(), ' ') + "\n";
+        compact += rec + " \n";
+    }
+    ASSERT_EQ(padded.size(), 640u);
+    load(padded);
+    EXPECT_EQ(apStoreTopology(0xB00, 0, 2, 0), 0);
+    EXPECT_EQ(apStoreTopology(0xB06, 1, 3, 0), 0);
+    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), compact + "B00:0:2 \nB06:1:3 \n");
 }
 
 TEST_F(Topology, StoreRefusesTableTooLargeForTheFile)

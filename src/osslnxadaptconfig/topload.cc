@@ -29,23 +29,9 @@ int32_t toInt32(const char *text, int base)
     return int32_t(v);
 }
 
-// Reads the whole file into buf (size bytes, zero-filled). A read counts
-// only when it delivers exactly the file's length; a file that does not fit
-// is refused rather than cut, so no record is silently dropped.
-bool readWholeFile(FILE *f, char *buf, size_t size, long *length)
-{
-    memset(buf, 0, size);
-    *length = -1;
-    if (fseek(f, 0, SEEK_END) != 0 || (*length = ftell(f)) < 0 || fseek(f, 0, SEEK_SET) != 0)
-        return false;
-    if (size_t(*length) >= size)
-        return false;
-    size_t n = fread(buf, 1, size_t(*length) + 1, f);
-    return n == size_t(*length) && !ferror(f);
-}
-
-// Splits one record into id, port and value; a missing field counts as 0.
-// Returns false for a record with no field at all.
+// Splits one record into id, port and value. A missing field counts as 0,
+// so a short record is kept rather than dropped. Returns false for a record
+// with no field at all.
 bool splitRecord(const char *record, int32_t *id, int32_t *port, int32_t *value)
 {
     char work[WORK_COPY_SIZE];
@@ -63,58 +49,131 @@ bool splitRecord(const char *record, int32_t *id, int32_t *port, int32_t *value)
     return found > 0;
 }
 
+enum RecordKind { FIELDS, NO_FIELD, TOO_LONG };
+
+struct Record {
+    RecordKind kind;
+    int32_t id, port, value;
+};
+
+// The records of the file as they stream past, before anything is stored:
+// the file is read whole, in pieces, so a file of any length loads, and
+// nothing reaches the table unless the whole read succeeded.
+struct RecordReader {
+    Record records[TOPOLOGY_ENTRIES];
+    int32_t count;      // records handled, at most 256
+    char current[WORK_COPY_SIZE - 1];
+    size_t length;      // characters of the current record
+    bool tooLong;       // the current record does not fit the work copy
+    bool anyText;       // a character survived the filter
+    bool atEnd;         // a NUL byte ended the text
+};
+
+void endRecord(RecordReader *r)
+{
+    if ((r->length > 0 || r->tooLong) && r->count < TOPOLOGY_ENTRIES) {
+        Record &rec = r->records[r->count++];
+        r->current[r->length] = '\0';
+        rec.kind = r->tooLong ? TOO_LONG
+                   : splitRecord(r->current, &rec.id, &rec.port, &rec.value) ? FIELDS : NO_FIELD;
+    }
+    r->length = 0;
+    r->tooLong = false;
+}
+
+// Feeds one piece of the file through the filter into the records; the
+// text ends at the first NUL byte.
+void addText(RecordReader *r, char *piece, size_t n)
+{
+    if (r->atEnd)
+        return;
+    piece[n] = '\0';
+    r->atEnd = strlen(piece) < n;
+    removeWhiteSpace(piece);
+    r->anyText = r->anyText || piece[0] != '\0';
+    for (const char *p = piece; *p; ++p) {
+        if (*p == '\n')
+            endRecord(r);
+        else if (r->length < sizeof r->current - 1)
+            r->current[r->length++] = *p;
+        else
+            r->tooLong = true;
+    }
+}
+
+// Reads the whole file; sound when the count equals the file's length and
+// the stream has no error.
+bool readRecords(FILE *f, RecordReader *r, long *length)
+{
+    *length = -1;
+    if (fseek(f, 0, SEEK_END) != 0 || (*length = ftell(f)) < 0 || fseek(f, 0, SEEK_SET) != 0)
+        return false;
+    char piece[512 + 1];
+    size_t n, total = 0;
+    while ((n = fread(piece, 1, sizeof piece - 1, f)) > 0) {
+        total += n;
+        addText(r, piece, n);
+    }
+    endRecord(r);
+    return total == size_t(*length) && !ferror(f);
+}
+
+// Stores the records in file order. Records that would read as empty
+// entries (no field, id 0) or overlong ones are skipped without a gap, so
+// the next store keeps every record behind them.
+void storeRecords(const RecordReader &r)
+{
+    int32_t id = 0, port = 0, value = 0; // as last converted
+    int stored = 0;
+    for (int32_t i = 0; i < r.count; ++i) {
+        const Record &rec = r.records[i];
+        if (rec.kind != TOO_LONG) {
+            id = rec.id;
+            port = rec.port;
+            value = rec.value;
+        }
+        if (rec.kind != FIELDS)
+            continue;
+        if (uint32_t(value) > 4) {
+            apSendf("The config data read was NOT valid! val: %d !Defaulting to %d (OS_FC_AL) \n", value,
+                    OS_FC_AL);
+            apUsrTrace(TRC_VALUE_OUT_OF_RANGE, uint32_t(i), TOPOLOGY_ENTRIES, uint32_t(id), uint32_t(port), value);
+            value = OS_FC_AL;
+        }
+        if ((id & 0xFFFF) != 0)
+            topologyAry[stored++] = {uint16_t(id), uint8_t(port), uint8_t(value)};
+    }
+    if (r.count == TOPOLOGY_ENTRIES) {
+        apSendf("The max number of records have been read. Exiting \n");
+        apUsrTrace(TRC_RECORD_LIMIT, TOPOLOGY_ENTRIES, TOPOLOGY_ENTRIES, uint32_t(id), uint32_t(port), value);
+    }
+}
+
 } // namespace
 
 extern "C" void parseConfigDataFile(void)
 {
-    char buf[TOPOLOGY_FILE_TEXT_SIZE];
     FILE *f = fopen(TAMSK_CONFIG_FILE, "rb");
     if (!f) {
         apSendf("parseConfigDataFile: Could not open config data file. Default values will be used. \n");
         apUsrTrace(TRC_NO_CONFIG_FILE, TOPOLOGY_ENTRIES, 0, 0, 0, 0);
         return;
     }
+    RecordReader reader = {};
     long length;
-    bool readOk = readWholeFile(f, buf, sizeof buf, &length);
+    bool readOk = readRecords(f, &reader, &length);
     fclose(f);
     if (!readOk) {
         apSendf("parseConfigDataFile: Failed reading config file. Default values will be used. \n");
         apUsrTrace(TRC_READ_FAILED, uint32_t(length), 0, 0, 0, 0);
         return;
     }
-    removeWhiteSpace(buf);
-    if (buf[0] == '\0') {
+    if (!reader.anyText) {
         apSendf("ERROR: The input string is zero length.\n");
         apUsrTrace(TRC_TEXT_EMPTY, uint32_t(length), 0, 0, 0, 0);
         return;
     }
-    // Records are walked one after another, so blank lines and records of
-    // differing lengths read correctly. Records that would read as empty
-    // entries (no field, id 0) or overlong ones are skipped without a gap.
-    int32_t id = 0, port = 0, value = 0;
-    int stored = 0;
-    int handled = 0;
-    char *save = nullptr;
-    for (char *rec = strtok_r(buf, "\n", &save); rec; rec = strtok_r(nullptr, "\n", &save)) {
-        bool fits = strlen(rec) <= WORK_COPY_SIZE - 2;
-        if (fits && splitRecord(rec, &id, &port, &value)) {
-            if (uint32_t(value) > 4) {
-                apSendf("The config data read was NOT valid! val: %d !Defaulting to %d (OS_FC_AL) \n",
-                        value, OS_FC_AL);
-                apUsrTrace(TRC_VALUE_OUT_OF_RANGE, uint32_t(handled), TOPOLOGY_ENTRIES,
-                           uint32_t(id), uint32_t(port), value);
-                value = OS_FC_AL;
-            }
-            if ((id & 0xFFFF) != 0)
-                topologyAry[stored++] = {uint16_t(id), uint8_t(port), uint8_t(value)};
-        }
-        if (++handled >= TOPOLOGY_ENTRIES) {
-            apSendf("The max number of records have been read. Exiting \n");
-            apUsrTrace(TRC_RECORD_LIMIT, TOPOLOGY_ENTRIES, TOPOLOGY_ENTRIES, uint32_t(id),
-                       uint32_t(port), value);
-            break;
-        }
-    }
+    storeRecords(reader);
     apUsrTrace(TRC_END_OF_RECORDS, 0, 0, 0, 0, 0);
 }
 
