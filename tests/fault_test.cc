@@ -124,3 +124,28 @@ TEST(Faults, StoreIntoFullOrReadOnlyDirectoryKeepsPreviousContent)
     EXPECT_EQ(readFile(BACKUP), before);
     EXPECT_EQ(stopHelperd(helper), 0);
 }
+
+// Operators storing at the same time: every store that reports success is
+// in the file afterwards.
+TEST(Faults, ConcurrentStoresLoseNoUpdate)
+{
+    mkdir("/home/tamsk", 0755);
+    mkdir(CONFIG_DIR.c_str(), 0755);
+    pid_t helper = startHelperd({"-l", "/home/events.log"});
+    for (int round = 0; round < 5; ++round) {
+        unlink(TAMSK_CONFIG_FILE);
+        std::vector<pid_t> stores;
+        for (int i = 0; i < 16; ++i)
+            stores.push_back(startProgram({STORE_BIN, "-a", "C" + std::to_string(10 + i), "-p",
+                                           std::to_string(round), "-t", "1"}, "/dev/null", "/dev/null"));
+        std::vector<int> status;
+        for (pid_t p : stores)
+            status.push_back(waitProgram(p));
+        std::string file = readFile(TAMSK_CONFIG_FILE);
+        for (int i = 0; i < 16; ++i) {
+            std::string record = "C" + std::to_string(10 + i) + ":" + std::to_string(round) + ":1 \n";
+            EXPECT_TRUE(status[i] != 0 || file.find(record) != std::string::npos) << record << file;
+        }
+    }
+    EXPECT_EQ(stopHelperd(helper), 0);
+}

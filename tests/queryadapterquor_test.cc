@@ -1,9 +1,13 @@
 // The command end to end: its options and every outcome, against the
 // stand-in helper in this test's private /home.
+#include "tamskpaths.h"
+#include "tamskversion.h"
 #include "testutil.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -47,6 +51,46 @@ TEST(QueryOptions, RejectedCommandLines)
         EXPECT_EQ(r.status, 253) << testing::PrintToString(c.args);
         EXPECT_EQ(r.out, c.out) << testing::PrintToString(c.args);
     }
+}
+
+TEST(StoreCommand, CommandLinesAndOutcomes)
+{
+    const std::string TRY = "Try 'storetopology --help' for more information.\n";
+    const std::string FAILED = "storetopology: storing B00 port 1 value 2 failed; the reasons are in the "
+                               "controller's message log (the event log of ioctlhelperd on a test rig)\n";
+    const struct { std::vector<std::string> args; int status; std::string out, err; } cases[] = {
+        {{"-a", "B00", "-p", "1", "-t", "2", "-x"}, 2, "", "storetopology: invalid option -- 'x'\n" + TRY},
+        {{"-a", "0", "-p", "1", "-t", "2"}, 2, "", "storetopology: invalid value for -a: 0\n" + TRY},
+        {{"-a", "B00", "-p", "256", "-t", "2"}, 2, "", "storetopology: invalid value for -p: 256\n" + TRY},
+        {{"-a", "B00", "-p", "1", "-t", "5"}, 2, "", "storetopology: invalid value for -t: 5\n" + TRY},
+        {{"-a", "B00", "-p", "1"}, 2, "", "storetopology: -a, -p and -t are required\n" + TRY},
+        {{"-a", "B00", "-p", "1", "-t", "2", "x"}, 2, "", "storetopology: unexpected argument: x\n" + TRY},
+        {{"-V"}, 0, "storetopology (tamsk) " TAMSK_VERSION "\n", ""},
+        {{"-a", "B00", "-p", "1", "-t", "2"}, 1, "", "storetopology: cannot lock " TAMSK_CONFIG_FILE
+                                                     ".lock: No such file or directory\n"},
+        {{"-a", "B00", "-p", "1", "-t", "2"}, 1, "", FAILED}, // the file is a directory
+        {{"--adapter=B00", "--port=1", "--topology=2"}, 0, "", ""},
+    };
+    for (const auto &c : cases) {
+        if (&c == &cases[8]) {
+            mkdir("/home/tamsk", 0755);
+            mkdir("/home/tamsk/config", 0755);
+            mkdir(TAMSK_CONFIG_FILE, 0755);
+        }
+        if (&c == &cases[9])
+            rmdir(TAMSK_CONFIG_FILE);
+        std::vector<std::string> argv = c.args;
+        argv.insert(argv.begin(), STORE_BIN);
+        RunResult r = runProgram(argv);
+        EXPECT_EQ(r.status, c.status) << testing::PrintToString(c.args);
+        // Before these lines: getopt's program name, the client's reports of a missing helper.
+        EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), c.err.size())), c.err);
+        if (c.status == 2 || !c.out.empty()) {
+            EXPECT_EQ(r.out, c.out) << testing::PrintToString(c.args);
+        }
+    }
+    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), "B00:1:2 \n");
+    EXPECT_EQ(runProgram({STORE_BIN, "--help"}).out.substr(0, 21), "Usage: storetopology ");
 }
 
 TEST(QueryOutcome, HelperNotReachable)

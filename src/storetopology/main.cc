@@ -1,20 +1,49 @@
 /* storetopology: stores the link topology value of one adapter port in the
    controller's topology configuration, for operators. */
 #include "apcfgcommon.h"
+#include "tamskpaths.h"
+#include "tamskversion.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <getopt.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
 
 enum { EXIT_STORED = 0, EXIT_STORE_FAILED = 1, EXIT_USAGE = 2 };
 
+const char LOCK_FILE[] = TAMSK_CONFIG_FILE ".lock";
+
 const char USAGE[] =
-    "usage: storetopology -a <adapter id, hex> -p <port> -t <topology value> [-v]\n"
-    "  topology values: 0 unknown, 1 open point-to-point, 2 FC-AL,\n"
-    "                   3 FICON point-to-point, 4 open FICON point-to-point\n";
+    "Usage: storetopology -a ADAPTER-ID -p PORT -t VALUE [-v]\n"
+    "Store the link topology value of one adapter port.\n"
+    "\n"
+    "  -a, --adapter ID     adapter id, hexadecimal (1 to FFFF)\n"
+    "  -p, --port PORT      port number (0 to 255)\n"
+    "  -t, --topology VALUE 0 unknown, 1 open point-to-point, 2 FC-AL,\n"
+    "                       3 FICON point-to-point, 4 open FICON point-to-point\n"
+    "  -v, --verbose        report every step to the controller's message log\n"
+    "  -h, --help           display this help and exit\n"
+    "  -V, --version        display version information and exit\n";
+
+const option LONG_OPTIONS[] = {
+    {"adapter", required_argument, nullptr, 'a'}, {"port", required_argument, nullptr, 'p'},
+    {"topology", required_argument, nullptr, 't'}, {"verbose", no_argument, nullptr, 'v'},
+    {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0}};
+
+int usageError(const char *problem, const char *arg)
+{
+    if (problem)
+        fprintf(stderr, "storetopology: %s%s\n", problem, arg);
+    fputs("Try 'storetopology --help' for more information.\n", stderr);
+    return EXIT_USAGE;
+}
 
 // Parses a whole argument as an unsigned number no larger than max.
 bool parseNumber(const char *text, int base, unsigned long max, unsigned long *out)
@@ -28,6 +57,20 @@ bool parseNumber(const char *text, int base, unsigned long max, unsigned long *o
     return true;
 }
 
+// Holds every other operator store off until this process exits: the
+// library's store reloads, changes and rewrites the file without a lock, so
+// two stores at once would lose one of the updates.
+bool lockStores()
+{
+    int fd = open(LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        fd = open(LOCK_FILE, O_RDONLY | O_CLOEXEC); // someone else's lock file
+    if (fd >= 0 && flock(fd, LOCK_EX) == 0)
+        return true;
+    fprintf(stderr, "storetopology: cannot lock %s: %s\n", LOCK_FILE, strerror(errno));
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -36,28 +79,34 @@ int main(int argc, char **argv)
     bool haveId = false, havePort = false, haveValue = false;
     int verbose = 0;
     int c;
-    while ((c = getopt(argc, argv, "a:p:t:v")) != -1) {
+    while ((c = getopt_long(argc, argv, "a:p:t:vhV", LONG_OPTIONS, nullptr)) != -1) {
         bool ok = true;
         switch (c) {
         case 'a': ok = haveId = parseNumber(optarg, 16, 0xFFFF, &adapterId) && adapterId != 0; break;
         case 'p': ok = havePort = parseNumber(optarg, 10, 0xFF, &port); break;
         case 't': ok = haveValue = parseNumber(optarg, 10, 4, &value); break;
         case 'v': verbose = 1; break;
-        default: ok = false; break;
+        case 'h': fputs(USAGE, stdout); return EXIT_STORED;
+        case 'V': puts("storetopology (tamsk) " TAMSK_VERSION); return EXIT_STORED;
+        default: return usageError(nullptr, ""); // getopt_long said what was wrong
         }
         if (!ok) {
-            if (c != '?')
-                fprintf(stderr, "storetopology: invalid value for -%c: %s\n", c, optarg);
-            fputs(USAGE, stderr);
-            return EXIT_USAGE;
+            char problem[32];
+            snprintf(problem, sizeof problem, "invalid value for -%c: ", c);
+            return usageError(problem, optarg);
         }
     }
-    if (!haveId || !havePort || !haveValue || optind != argc) {
-        fputs(USAGE, stderr);
-        return EXIT_USAGE;
-    }
+    if (optind != argc)
+        return usageError("unexpected argument: ", argv[optind]);
+    if (!haveId || !havePort || !haveValue)
+        return usageError("-a, -p and -t are required", "");
+    if (!lockStores())
+        return EXIT_STORE_FAILED;
     if (apStoreTopology(uint16_t(adapterId), uint8_t(port), uint8_t(value), verbose) != 0) {
-        fprintf(stderr, "storetopology: storing %lX port %lu value %lu failed\n", adapterId, port, value);
+        fprintf(stderr,
+                "storetopology: storing %lX port %lu value %lu failed; the reasons are in the controller's "
+                "message log (the event log of ioctlhelperd on a test rig)\n",
+                adapterId, port, value);
         return EXIT_STORE_FAILED;
     }
     return EXIT_STORED;
