@@ -5,8 +5,11 @@
 #include "tamskpaths.h"
 #include "testutil.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <stdio_ext.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -89,6 +92,54 @@ extern "C" int32_t tamskioctl(uint32_t, void *data, uint32_t len)
     }
     sent.push_back({0, {}, block.ate.message});
     return messageResult;
+}
+
+// File operations fail on demand: the failAt-th call while armed fails once.
+int failAt = 0;
+int calls = 0;
+FILE *rewritten = nullptr;        // the file opened for writing
+bool failedRewrite = false;       // its write or close was made to fail
+bool failNow() { return failAt > 0 && ++calls == failAt; }
+
+extern "C" {
+FILE *__real_fopen(const char *, const char *);
+int __real_fclose(FILE *);
+size_t __real_fread(void *, size_t, size_t, FILE *);
+size_t __real_fwrite(const void *, size_t, size_t, FILE *);
+int __real_fseek(FILE *, long, int);
+long __real_ftell(FILE *);
+int __real_system(const char *);
+
+FILE *__wrap_fopen(const char *path, const char *mode)
+{
+    if (failNow())
+        return errno = EIO, nullptr;
+    FILE *f = __real_fopen(path, mode);
+    if (mode[0] == 'w')
+        rewritten = f;
+    return f;
+}
+// A failing close loses what was still buffered, as on a full disk.
+int __wrap_fclose(FILE *f)
+{
+    bool fail = failNow();
+    failedRewrite = failedRewrite || (fail && f == rewritten);
+    rewritten = f == rewritten ? nullptr : rewritten;
+    if (!fail)
+        return __real_fclose(f);
+    __fpurge(f);
+    __real_fclose(f);
+    return errno = ENOSPC, EOF;
+}
+size_t __wrap_fread(void *p, size_t size, size_t n, FILE *f) { return failNow() ? 0 : __real_fread(p, size, n, f); }
+size_t __wrap_fwrite(const void *p, size_t size, size_t n, FILE *f)
+{
+    failedRewrite = failedRewrite || (f == rewritten && failAt == calls + 1);
+    return failNow() ? 0 : __real_fwrite(p, size, n, f);
+}
+int __wrap_fseek(FILE *f, long off, int whence) { return failNow() ? -1 : __real_fseek(f, off, whence); }
+long __wrap_ftell(FILE *f) { return failNow() ? -1 : __real_ftell(f); }
+int __wrap_system(const char *command) { return failNow() ? -1 : __real_system(command); }
 }
 
 // The report's golden text covers the display texts of 0 to 4 and 7; here
@@ -251,6 +302,31 @@ TEST_F(Topology, StoreKeepsEveryRecordOfALongPaddedFile)
     EXPECT_EQ(apStoreTopology(0xB00, 0, 2, 0), 0);
     EXPECT_EQ(apStoreTopology(0xB06, 1, 3, 0), 0);
     EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), compact + "B00:0:2 \nB06:1:3 \n");
+}
+
+// Each file operation of a store, and its copy command, fails once in turn:
+// the previous content is always in the file or the backup, and a failed
+// rewrite is reported as one.
+TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
+{
+    const std::string before = "B00:0:2 \nB00:1:3 \n";
+    int total = 0;
+    for (int at = 1; at <= total + 1; ++at) {
+        writeFile(TAMSK_CONFIG_FILE, before);
+        unlink(BACKUP.c_str());
+        sent.clear();
+        failedRewrite = false;
+        calls = 0;
+        failAt = at;
+        int32_t r = apStoreTopology(0xB06, 2, 4, 0);
+        failAt = 0;
+        total = std::max(total, calls);
+        std::string file = readFile(TAMSK_CONFIG_FILE);
+        EXPECT_TRUE(file == before || readFile(BACKUP) == before) << at;
+        EXPECT_TRUE(r != 0 || file.find("B06:2:4 \n") != std::string::npos) << at;
+        EXPECT_EQ(failedRewrite, findTrace(20609) != nullptr) << at;
+    }
+    EXPECT_GT(total, 10);
 }
 
 TEST_F(Topology, StoreRefusesTableTooLargeForTheFile)
