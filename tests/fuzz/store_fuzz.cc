@@ -1,0 +1,65 @@
+// Fuzzes the topology store: the input is a configuration file (2-byte
+// length, then its bytes) and a series of stores (2-byte adapter id, port,
+// value). After each store the previous content is in the file or the
+// backup.
+#include "apcfgcommon.h"
+#include "tamskpaths.h"
+#include "testutil.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string BACKUP = std::string(TAMSK_CONFIG_FILE) + ".bak";
+
+// Whole file, and whether it exists.
+bool readAll(const std::string &path, std::string *text)
+{
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    text->clear();
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+        text->append(buf, n);
+    fclose(f);
+    return true;
+}
+
+} // namespace
+
+// Trace events and messages are swallowed; the fuzzer looks at the files.
+extern "C" int32_t tamskioctl(uint32_t, void *, uint32_t) { return 0; }
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    enterPrivateHome();
+    mkdir("/home/tamsk", 0755);
+    mkdir("/home/tamsk/config", 0755);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 2 || size > 8192)
+        return 0;
+    size_t fileSize = std::min<size_t>(size_t(data[0]) << 8 | data[1], size - 2);
+    unlink(BACKUP.c_str());
+    FILE *f = fopen(TAMSK_CONFIG_FILE, "wb");
+    fwrite(data + 2, 1, fileSize, f);
+    fclose(f);
+    for (size_t at = 2 + fileSize; at + 4 <= size && at < 2 + fileSize + 4 * 8; at += 4) {
+        std::string before, file, backup;
+        bool existed = readAll(TAMSK_CONFIG_FILE, &before);
+        apStoreTopology(uint16_t(data[at] << 8 | data[at + 1]), data[at + 2], data[at + 3], at & 1);
+        bool kept = readAll(TAMSK_CONFIG_FILE, &file) && file == before;
+        bool backedUp = readAll(BACKUP, &backup) && backup == before;
+        if (existed && !kept && !backedUp)
+            abort(); // the previous content is lost
+    }
+    return 0;
+}
