@@ -33,40 +33,40 @@ extern "C" {
 
 /* Command 144: adapter status query, filled in by the kernel. */
 typedef struct AdapterQuery {
-    char     logicalName[9];                       /* 8 */
+    char     logicalName[9];
     uint8_t  pad17[7];
-    char     locationCode[16];                     /* 24 */
-    uint32_t adapterId;                            /* 40 */
-    uint16_t topology[AP_MAX_PORTS];               /* 44 */
-    union { uint8_t portNumber; uint8_t numOfAdapterPorts; }; /* 52 */
+    char     locationCode[16];
+    uint32_t adapterId;
+    uint16_t topology[AP_MAX_PORTS];
+    union { uint8_t portNumber; uint8_t numOfAdapterPorts; };
     uint8_t  pad53[431];
-    union { uint32_t queryType; uint32_t adapterStatus; };   /* 484 */
-    uint32_t adapterHrmStatus;                     /* 488 */
-    uint32_t portHrmStatus;                        /* 492 */
+    union { uint32_t queryType; uint32_t adapterStatus; };
+    uint32_t adapterHrmStatus;
+    uint32_t portHrmStatus;
     uint8_t  pad496[12];
-    char     resultText[AP_RESULT_TEXT_SIZE];      /* 508 */
-    uint8_t  wwpn[AP_MAX_PORTS][8];                /* 1022 */
-    uint8_t  fc_fiber_speed;                       /* 1054 */
-    uint8_t  returnCode;                           /* 1055 */
+    char     resultText[AP_RESULT_TEXT_SIZE];
+    uint8_t  wwpn[AP_MAX_PORTS][8];
+    uint8_t  fc_fiber_speed;
+    uint8_t  returnCode;
     uint8_t  pad1056[4];
-    uint32_t fourPortStatus;                       /* 1060 */
+    uint32_t fourPortStatus;
     uint8_t  pad1064[48];
 } AdapterQuery;
 
 /* Command 145: a text message for the AP code. */
 typedef struct AteMessage {
     uint8_t  pad8[500];
-    char     message[AP_MSG_SIZE];                 /* 508 */
-    uint8_t  ateFlags[2];                          /* 1020 */
+    char     message[AP_MSG_SIZE];
+    uint8_t  ateFlags[2];
     uint8_t  pad1022[90];
 } AteMessage;
 
 /* Command 146: a user trace event with five data words. */
 typedef struct UserTrace {
     uint8_t  pad8[476];
-    uint32_t eventId;                              /* 484 */
-    uint32_t d1, d2, d3, d4;                       /* 488 */
-    int32_t  d5;                                   /* 504 */
+    uint32_t eventId;
+    uint32_t d1, d2, d3, d4;
+    int32_t  d5;
     uint8_t  pad508[604];
 } UserTrace;
 
@@ -90,25 +90,38 @@ typedef struct TopologyEntry {
 
 #define TOPOLOGY_ENTRIES 256
 
+/* The stored topology values: what the last load read from the file (used
+   entries packed from index 0, the rest zero) plus the changes of later
+   stores. Defined by osslnxadaptconfig; filled by apGetTopology. */
 extern TopologyEntry topologyAry[TOPOLOGY_ENTRIES];
+
+/* The message buffer: library code formats a message into it and passes it
+   to apAtePrintf. A message must fit with its terminator (511 characters). */
 extern char sString[AP_MSG_SIZE];
 
-/* Hands a numbered trace event to the driver; prints a line on standard
-   output only when the relay returns -1. */
+/* Hands a numbered trace event with five data words to the driver. Nothing
+   is returned; when the relay returns -1 a line with errno and the event
+   goes to standard output, other relay failures only to standard error. */
 void apUsrTrace(uint32_t eventId, uint32_t d1, uint32_t d2, uint32_t d3,
                 uint32_t d4, int32_t d5);
 
-/* Hands a 512-byte message buffer to the AP code. After the first failed
-   send this and every later message goes to standard output instead. */
+/* Hands a message (at most 511 characters and the terminator are read) to
+   the AP code. After the first send that fails, this and every later
+   message of the process go to standard output instead; null is ignored. */
 void apAtePrintf(const char *msg);
 
-/* Stores a topology value and rewrites the configuration file with backup
-   and read-back check. Returns 0 when stored and verified, -1 otherwise. */
+/* Stores a topology value: reloads the table, changes or appends the pair,
+   and rewrites the configuration file with backup and read-back check.
+   Returns 0 when stored and verified; -1 when the table is full, its text
+   exceeds 513 characters (file untouched) or the update fails. The table
+   keeps the change in every case. Takes no lock. */
 int32_t apStoreTopology(uint16_t adapterId, uint8_t portNumber,
                         uint8_t inToplogyVal, int32_t verbose);
 
-/* Replaces the configuration file by data (backup, rewrite, read-back).
-   Returns 0 when the file holds exactly data afterwards, -1 otherwise. */
+/* Replaces the configuration file by data (at most 513 characters): copies
+   an existing file to the backup, rewrites it and reads it back. Returns 0
+   when the file holds exactly data afterwards; -1 when the backup, the
+   write or the read-back fails, each reported by trace and message. */
 int32_t updateConfigDataFile(const char *data, int32_t verbose);
 
 /* 1 when name starts with the adapter family prefix "wyrafc", else 0. */

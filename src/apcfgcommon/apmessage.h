@@ -1,9 +1,13 @@
-/* Internal to the topology code: trace event numbers and formatted
-   messages to the AP code. */
+/* Internal to the libraries and the command: trace event numbers, formatted
+   messages, request blocks, number conversion and whole-file reads. */
 #ifndef APCFGCOMMON_APMESSAGE_H
 #define APCFGCOMMON_APMESSAGE_H
 
+#include "apcfgcommon.h"
+
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 enum TopologyTrace : uint32_t {
     TRC_LOOKUP_ENTRY = 20581,
@@ -35,5 +39,20 @@ enum TopologyTrace : uint32_t {
 /* Formats a message into sString and hands it to apAtePrintf. A text longer
    than sString goes out in consecutive pieces, so nothing is cut. */
 void apSendf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+/* Clears block and sets its length and command. */
+void apInitBlock(AdapterDds *block, uint32_t command);
+
+/* text as strtol converts it in base 10 or 16, saturated at the 32-bit
+   limits whatever the host's long. */
+int32_t apToInt32(const char *text, int base);
+
+/* Length of an open file, or -1; the position is back at the start. */
+long apFileLength(FILE *f);
+
+/* Reads the whole file from its start, handing each piece (NUL-terminated,
+   n bytes, changeable) to take. True when the count equals the file's
+   length and the stream has no error; *length is that length or -1. */
+bool apReadPieces(FILE *f, long *length, void (*take)(void *ctx, char *piece, size_t n), void *ctx);
 
 #endif

@@ -24,13 +24,21 @@ int32_t openFailed(uint32_t which, const char *message)
     return -1;
 }
 
-// Length of an open file, or -1; the position is back at the start.
-long fileLength(FILE *f)
+// The read-back text: the file's bytes while they fit, terminated.
+struct ReadBack {
+    char text[TOPOLOGY_FILE_TEXT_SIZE];
+    size_t used;
+    bool overflow;
+};
+
+void takeReadBack(void *readBack, char *piece, size_t n)
 {
-    if (fseek(f, 0, SEEK_END) != 0)
-        return -1;
-    long n = ftell(f);
-    return fseek(f, 0, SEEK_SET) == 0 ? n : -1;
+    ReadBack *r = static_cast<ReadBack *>(readBack);
+    r->overflow = r->overflow || n >= sizeof r->text - r->used;
+    if (!r->overflow) {
+        memcpy(r->text + r->used, piece, n + 1);
+        r->used += n;
+    }
 }
 
 // Replaces the backup by a copy of the configuration file and checks that
@@ -51,8 +59,8 @@ int32_t makeBackup(const char *backupPath, int32_t verbose)
         fclose(file);
         return openFailed(3, "updateFile: Could not open backup config data file, can not continue. \n");
     }
-    long fileSize = fileLength(file);
-    long fileSizeBak = fileLength(backup);
+    long fileSize = apFileLength(file);
+    long fileSizeBak = apFileLength(backup);
     fclose(file);
     fclose(backup);
     if (verbose)
@@ -71,13 +79,13 @@ int32_t verifyFile(const char *data, int32_t verbose)
     FILE *f = fopen(TAMSK_CONFIG_FILE, "rb");
     if (!f)
         return openFailed(5, "updateFile: Error Could not open config data file. For checking.\n");
-    long length = fileLength(f);
     if (verbose)
-        apSendf("updateFile: New file size: %d \n", int32_t(length));
-    char inString[TOPOLOGY_FILE_TEXT_SIZE] = {};
-    bool readOk = length >= 0 && size_t(length) < sizeof inString &&
-                  fread(inString, 1, size_t(length) + 1, f) == size_t(length) && !ferror(f);
+        apSendf("updateFile: New file size: %d \n", int32_t(apFileLength(f)));
+    ReadBack readBack = {};
+    long length;
+    bool readOk = apReadPieces(f, &length, takeReadBack, &readBack) && !readBack.overflow;
     fclose(f);
+    const char *inString = readBack.text;
     if (!readOk) {
         apUsrTrace(TRC_UPDATE_READ_FAILED, 1, 0, 0, 0, 0);
         apSendf("updateFile: ERROR: Failed reading Config Data file. for checking \n");

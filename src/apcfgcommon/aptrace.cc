@@ -12,13 +12,18 @@
 
 char sString[AP_MSG_SIZE];
 
+void apInitBlock(AdapterDds *block, uint32_t command)
+{
+    memset(block, 0, sizeof *block);
+    block->length = AP_DDS_SIZE;
+    block->command = command;
+}
+
 void apUsrTrace(uint32_t eventId, uint32_t d1, uint32_t d2, uint32_t d3,
                 uint32_t d4, int32_t d5)
 {
     AdapterDds block;
-    memset(&block, 0, sizeof block);
-    block.length = AP_DDS_SIZE;
-    block.command = AP_USER_TRACE;
+    apInitBlock(&block, AP_USER_TRACE);
     block.trace.eventId = eventId;
     block.trace.d1 = d1;
     block.trace.d2 = d2;
@@ -40,9 +45,7 @@ void apAtePrintf(const char *msg)
         return;
     if (ioctlFailure == 0) {
         AdapterDds block;
-        memset(&block, 0, sizeof block);
-        block.length = AP_DDS_SIZE;
-        block.command = AP_ATE_PRINTF;
+        apInitBlock(&block, AP_ATE_PRINTF);
         memcpy(block.ate.message, msg, AP_MSG_SIZE);
         block.ate.message[AP_MSG_SIZE - 1] = '\0';
         block.ate.ateFlags[0] = 1;

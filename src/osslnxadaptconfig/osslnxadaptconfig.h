@@ -14,7 +14,7 @@ extern "C" {
 #define TOPOLOGY_FILE_TEXT_SIZE 514
 
 /* Writes the display text of a topology value into dst (at least 44
-   bytes); returns its length. */
+   bytes); returns its length (at most 43). */
 int32_t topValToString(char *dst, uint32_t value);
 
 /* Writes the used part of topologyAry into str (len bytes): the indexed
@@ -23,14 +23,21 @@ int32_t topValToString(char *dst, uint32_t value);
    otherwise the result is 1 (also for len <= 0, where str is untouched). */
 int32_t topArrayToString(char *str, int32_t len, int32_t withIndex);
 
-/* Keeps only newlines, digits, letters and colons of str, in place. */
+/* Keeps only newlines, digits, letters and colons of str, in place; null
+   is ignored. */
 void removeWhiteSpace(char *str);
 
-/* Returns the stored topology for the pair, 0 when none; loads the
-   configuration file on the first call and whenever reload is 1. */
+/* Returns the stored topology (0 to 255) for the pair, 0 when it is not
+   stored. Loads the configuration file on the first call of the process
+   and whenever reload is exactly 1; a load that fails (no file, read error)
+   leaves the table empty and is not retried until a call with reload 1.
+   Never fails otherwise; problems go out as trace events and messages. */
 int32_t apGetTopology(uint16_t adapterId, uint8_t portNumber, int32_t reload);
 
-/* Reads the configuration file into the cleared topologyAry. */
+/* Reads the configuration file, of any length, into the cleared
+   topologyAry: at most 256 records, skipping those that would read as
+   empty entries. Reports a missing, unreadable or empty file by trace
+   and message and leaves the table empty then. */
 void parseConfigDataFile(void);
 
 /* 0xB00 for the name "wyrafc000", 0xB06 for any other. */

@@ -13,13 +13,7 @@
 
 TopologyEntry topologyAry[TOPOLOGY_ENTRIES];
 
-namespace {
-
-constexpr int WORK_COPY_SIZE = 256;
-
-// A configuration number as a 32-bit long would give it: saturated at the
-// 32-bit limits whatever the host's long.
-int32_t toInt32(const char *text, int base)
+int32_t apToInt32(const char *text, int base)
 {
     long v = strtol(text, nullptr, base);
     if (v > INT32_MAX)
@@ -28,6 +22,33 @@ int32_t toInt32(const char *text, int base)
         return INT32_MIN;
     return int32_t(v);
 }
+
+long apFileLength(FILE *f)
+{
+    if (fseek(f, 0, SEEK_END) != 0)
+        return -1;
+    long n = ftell(f);
+    return fseek(f, 0, SEEK_SET) == 0 ? n : -1;
+}
+
+// Reads in pieces, so a file of any length is read with a fixed buffer.
+bool apReadPieces(FILE *f, long *length, void (*take)(void *ctx, char *piece, size_t n), void *ctx)
+{
+    if ((*length = apFileLength(f)) < 0)
+        return false;
+    char piece[512 + 1];
+    size_t n, total = 0;
+    while ((n = fread(piece, 1, sizeof piece - 1, f)) > 0) {
+        total += n;
+        piece[n] = '\0';
+        take(ctx, piece, n);
+    }
+    return total == size_t(*length) && !ferror(f);
+}
+
+namespace {
+
+constexpr int WORK_COPY_SIZE = 256;
 
 // Splits one record into id, port and value. A missing field counts as 0,
 // so a short record is kept rather than dropped. Returns false for a record
@@ -41,7 +62,7 @@ bool splitRecord(const char *record, int32_t *id, int32_t *port, int32_t *value)
     int found = 0;
     char *save = nullptr;
     for (char *f = strtok_r(work, ":", &save); f && found < 3; f = strtok_r(nullptr, ":", &save)) {
-        *fields[found] = toInt32(f, bases[found]);
+        *fields[found] = apToInt32(f, bases[found]);
         ++found;
     }
     for (int k = found; k < 3; ++k)
@@ -83,11 +104,11 @@ void endRecord(RecordReader *r)
 
 // Feeds one piece of the file through the filter into the records; the
 // text ends at the first NUL byte.
-void addText(RecordReader *r, char *piece, size_t n)
+void addText(void *reader, char *piece, size_t n)
 {
+    RecordReader *r = static_cast<RecordReader *>(reader);
     if (r->atEnd)
         return;
-    piece[n] = '\0';
     r->atEnd = strlen(piece) < n;
     removeWhiteSpace(piece);
     r->anyText = r->anyText || piece[0] != '\0';
@@ -99,23 +120,6 @@ void addText(RecordReader *r, char *piece, size_t n)
         else
             r->tooLong = true;
     }
-}
-
-// Reads the whole file; sound when the count equals the file's length and
-// the stream has no error.
-bool readRecords(FILE *f, RecordReader *r, long *length)
-{
-    *length = -1;
-    if (fseek(f, 0, SEEK_END) != 0 || (*length = ftell(f)) < 0 || fseek(f, 0, SEEK_SET) != 0)
-        return false;
-    char piece[512 + 1];
-    size_t n, total = 0;
-    while ((n = fread(piece, 1, sizeof piece - 1, f)) > 0) {
-        total += n;
-        addText(r, piece, n);
-    }
-    endRecord(r);
-    return total == size_t(*length) && !ferror(f);
 }
 
 // Stores the records in file order. Records that would read as empty
@@ -161,7 +165,8 @@ extern "C" void parseConfigDataFile(void)
     }
     RecordReader reader = {};
     long length;
-    bool readOk = readRecords(f, &reader, &length);
+    bool readOk = apReadPieces(f, &length, addText, &reader);
+    endRecord(&reader);
     fclose(f);
     if (!readOk) {
         apSendf("parseConfigDataFile: Failed reading config file. Default values will be used. \n");

@@ -1,6 +1,7 @@
 /* queryadapterquor: asks the AP code for the status of one adapter and
    prints it; the exit status carries the outcome. */
 #include "apcfgcommon.h"
+#include "apmessage.h"
 #include "osusrcomm.h"
 #include "query.h"
 
@@ -34,17 +35,6 @@ struct Options {
     bool verbose = false;
 };
 
-// The port argument is taken as a 32-bit number, whatever the host's long.
-int32_t toInt32(const char *text)
-{
-    long v = strtol(text, nullptr, 10);
-    if (v > INT32_MAX)
-        return INT32_MAX;
-    if (v < INT32_MIN)
-        return INT32_MIN;
-    return int32_t(v);
-}
-
 // Returns the error count: parsing stops as soon as it is non-zero, and a
 // second -h or -p is an error of its own without a message.
 int parseOptions(int argc, char **argv, Options *opt)
@@ -64,7 +54,7 @@ int parseOptions(int argc, char **argv, Options *opt)
         case 'p': {
             char portText[256];
             opt->queryType = QUERY_HA_PORT_PHYS_CFG;
-            opt->portNumber = toInt32(optarg);
+            opt->portNumber = apToInt32(optarg, 10);
             snprintf(portText, sizeof portText, "%d", opt->portNumber);
             bool accepted = strcmp(portText, optarg) == 0 && opt->portNumber >= 0 &&
                             opt->portNumber <= 3;
@@ -166,9 +156,7 @@ int main(int argc, char **argv)
         printf("Starting queryadapterquor at %s port name = %s\n", timeText, opt.logicalName);
 
     AdapterDds request;
-    memset(&request, 0, sizeof request);
-    request.length = AP_DDS_SIZE;
-    request.command = AP_QUERY_ADAPTER_STATUS;
+    apInitBlock(&request, AP_QUERY_ADAPTER_STATUS);
     memcpy(request.query.logicalName, nameCopy, sizeof request.query.logicalName);
     request.query.queryType = opt.queryType;
     request.query.portNumber = uint8_t(opt.portNumber);
