@@ -20,6 +20,14 @@ const std::string USAGE =
 const std::string PARAMS = "ERROR: getting params\n" + USAGE;
 const std::string PORT = "queryadapterquor: ERROR the port number must be 0,1,2, or 3 \n";
 
+int countOf(const std::string &text, const std::string &part)
+{
+    int n = 0;
+    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1))
+        ++n;
+    return n;
+}
+
 RunResult query(std::vector<std::string> args)
 {
     args.insert(args.begin(), QUERY_BIN);
@@ -139,13 +147,62 @@ TEST(QueryOutcome, AnswersOfTheModel)
     EXPECT_EQ(stopHelperd(helper), 0);
 }
 
-TEST(QueryOutcome, DefaultReportOfDemoAdapter)
+// The kernel status report byte for byte, through the command and the
+// helper; stored values come from the configuration file.
+TEST(QueryReport, ReportsOfModelledAdapters)
 {
-    pid_t helper = startHelperd({"-l", "/home/events.log"});
+    mkdir("/home/tamsk", 0755);
+    mkdir("/home/tamsk/config", 0755);
+    writeFile(TAMSK_CONFIG_FILE, "B00:0:2 \nB00:1:2 \nB06:2:4 \n");
+    // Alternating status bits: a bit read one position off changes the text.
+    writeFile("/home/model", "wyrafc000 id=0xB00 ports=4 status=0x1F speed=8 fourport=0xF loc=BAY1-SLOT3 "
+                             "hrm=0xAAAAAAAA porthrm=0x55555555 topo=1,2,7,0 "
+                             "wwpn=10000ABCDEF00001,10000ABCDEF00002,10000ABCDEF00003,10000ABCDEF00004\n"
+                             "wyrafc001 ports=0 hrm=0x55555555 porthrm=0xAAAAAAAA\n"
+                             "wyrafc002 ports=1\nwyrafc003 ports=200 topo=1,1,1,3\n");
+    pid_t helper = startHelperd({"-m", "/home/model", "-l", "/home/events.log"});
+    const std::string head = "Kernel status for wyrafc000 \n\t adapterId          :  B00 \n"
+                             "\t numOfAdapterPorts  :  4 \n\t adapterStatus      :  1F \n"
+                             "\t fc_fiber_speed     :  8 \n\t fourPortStatus     :  F \n"
+                             "\t Location Code      :  BAY1-SLOT3 \n\t Port WWPN \n"
+                             "\t\t Port 0: 10000ABCDEF00001 \n\t\t Port 1: 10000ABCDEF00002 \n"
+                             "\t\t Port 2: 10000ABCDEF00003 \n\t\t Port 3: 10000ABCDEF00004 \n"
+                             "\t Adapter topology \n\t\t Port : Kernel Value                     : Stored Value \n"
+                             "\t\t  0   : 1 - OS_OPEN_POINT_TO_POINT       : 2 - OS_FC_AL                      \n"
+                             "\t\t  1   : 2 - OS_FC_AL                     : 2 - OS_FC_AL                      \n"
+                             "\t\t  2   : 7 - ERROR: Input NOT Recognized! : 0 - OS_TOPOLOGY_UNKNOWN           \n"
+                             "\t\t  3   : 0 - OS_TOPOLOGY_UNKNOWN          : 0 - OS_TOPOLOGY_UNKNOWN           \n";
+    const std::string adapterOdd = "\t\t OS_HW_INSTALLED_CLUS0 \n\t\t OS_HW_AVAILABLE_CLUS0 \n"
+                                   "\t\t OS_HW_NVS_GLOBAL_NO_MODIFIED_DATA_CLUS0 \n\t\t OS_HW_FENCED \n"
+                                   "\t\t OS_HW_FENCED_INT_2 \n\t\t OS_HW_SERVICE_MODE \n"
+                                   "\t\t OS_HW_NVS_INVALID_GLOBAL_STATUS_CLUS0 or OS_HW_FASTLOAD_NOT_MAIL_CAPABLE \n"
+                                   "\t\t OS_HW_AFFINITY               \n\t\t OS_HW_RUN_UNCONFIG           \n"
+                                   "\t\t OS_HW_NVS_FAILED             \n\t\t OS_HW_WS_INIT                \n"
+                                   "\t\t OS_HW_WS_FAILED              \n\t\t OS_HW_WS_SYNC                \n";
+    const std::string portEven = "\t\t OS_HW2_DA_ACTIVE_CLUS1            \n\t\t OS_HW2_QUIESCE_PENDING            \n"
+                                 "\t\t OS_HW2_ONLINE_1                   \n\t\t OS_HW2_ONLINE_3                   \n"
+                                 "\t\t OS_HW2_FENCED_INT_1               \n\t\t OS_HW2_FENCED_INT_3               \n";
     RunResult r = query({"-l", "wyrafc000"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.substr(0, 29), "Kernel status for wyrafc000 \n");
-    EXPECT_NE(r.out.find("\t\t Port : Kernel Value                     : Stored Value \n"), std::string::npos);
+    EXPECT_EQ(r.out, head + "\n\t Adapter HRM status :  AAAAAAAA  \n" + adapterOdd +
+                         "\n\t Port HRM Status    :  55555555  \n" + portEven);
     EXPECT_EQ(r.err, "");
+    const struct { const char *name; int portLines, hrmLines; const char *stored; } cases[] = {
+        {"wyrafc001", 0, 14 + 10, ""}, // the other halves of both bit tables
+        {"wyrafc002", 1, 0, ": 0 - OS_TOPOLOGY_UNKNOWN           \n"},
+        {"wyrafc003", 4, 0, "  2   : 1 - OS_OPEN_POINT_TO_POINT       : 4 - OS_OPEN_FICON_POINT_TO_POINT  \n"},
+    };
+    for (const auto &c : cases) {
+        std::string out = query({"-l", c.name}).out;
+        EXPECT_EQ(countOf(out, "\t\t Port "), c.portLines + 1) << c.name;
+        EXPECT_EQ(countOf(out, "\t\t  "), c.portLines) << c.name;
+        EXPECT_EQ(countOf(out, "\t\t OS_HW"), c.hrmLines) << c.name;
+        EXPECT_NE(out.find(c.stored), std::string::npos) << c.name;
+    }
+    // Stored values of wyrafc000 are looked up under id B00 (its 9-character copy), all others B06.
+    EXPECT_EQ(query({"-l", "wyrafc0000"}).out.substr(0, 30), "Kernel status for wyrafc0000 \n");
+    std::string log = readFile("/home/events.log");
+    EXPECT_EQ(countOf(log, "trace 20581 lookup entry d1=0xb00 "), 8);
+    EXPECT_EQ(countOf(log, "trace 20581 lookup entry d1=0xb06 "), 5);
     EXPECT_EQ(stopHelperd(helper), 0);
 }

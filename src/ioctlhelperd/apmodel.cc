@@ -71,7 +71,7 @@ struct ModelKey {
 constexpr long long U32 = 0xFFFFFFFF;
 constexpr ModelKey ADAPTER_KEYS[] = {
     {"id", AT(answer.adapterId), 1, NUMBER, 0, U32},
-    {"ports", AT(answer.numOfAdapterPorts), 1, NUMBER, 0, AP_MAX_PORTS},
+    {"ports", AT(answer.numOfAdapterPorts), 1, NUMBER, 0, 0xFF},
     {"status", AT(answer.adapterStatus), 1, NUMBER, 0, U32},
     {"speed", AT(answer.fc_fiber_speed), 1, NUMBER, 0, 0xFF},
     {"fourport", AT(answer.fourPortStatus), 1, NUMBER, 0, U32},
