@@ -260,7 +260,7 @@ TEST(HelperdModel, BadModelFileOrOptionStopsTheStartWithStatusTwo)
     const std::string BAD = "ioctlhelperd: /home/bad:3: bad ";
     struct Case { std::string model; std::vector<std::string> args; std::string err; };
     const Case cases[] = {
-        {"wyrafc000 ports=5", {}, BAD + "\"ports=5\""},
+        {"wyrafc000 ports=256", {}, BAD + "\"ports=256\""},
         {"wyrafc000 topo=1,2,3,4,0", {}, BAD + "\"topo=1,2,3,4,0\""},
         {"wyrafc000 loc=BAY1-SLOT3-ABCDEF", {}, BAD + "\"loc=BAY1-SLOT3-ABCDEF\""},
         {"wyrafc000 ioctl=2147483648 id=1", {}, BAD + "\"ioctl=2147483648\""},
