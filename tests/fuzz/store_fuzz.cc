@@ -1,8 +1,10 @@
-// Fuzzes the topology store: the input is a configuration file (2-byte
-// length, then its bytes) and a series of stores (2-byte adapter id, port,
-// value). After each store the previous content is in the file or the
+// Fuzzes the configuration reader and the topology store: the input is a
+// configuration file (2-byte length, then its bytes) and a series of stores
+// (2-byte adapter id, port, value). The load leaves the table packed with
+// valid values; after each store the previous content is in the file or the
 // backup.
 #include "apcfgcommon.h"
+#include "osslnxadaptconfig.h"
 #include "tamskpaths.h"
 #include "testutil.h"
 
@@ -52,6 +54,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FILE *f = fopen(TAMSK_CONFIG_FILE, "wb");
     fwrite(data + 2, 1, fileSize, f);
     fclose(f);
+    apGetTopology(0xB00, 1, 1);
+    bool sawEmpty = false;
+    for (const TopologyEntry &e : topologyAry) {
+        if ((sawEmpty && e.adapterId != 0) || e.topology > OS_OPEN_FICON_POINT_TO_POINT)
+            abort(); // a gap would make the next store drop entries
+        sawEmpty = sawEmpty || e.adapterId == 0;
+    }
     for (size_t at = 2 + fileSize; at + 4 <= size && at < 2 + fileSize + 4 * 8; at += 4) {
         std::string before, file, backup;
         bool existed = readAll(TAMSK_CONFIG_FILE, &before);
