@@ -85,11 +85,18 @@ extern "C" int32_t tamskioctl(uint32_t, void *data, uint32_t len)
 {
     AdapterDds block;
     memcpy(&block, data, std::min<size_t>(len, sizeof block));
+    EXPECT_EQ(block.length, AP_DDS_SIZE);
     if (block.command == AP_USER_TRACE) {
         const UserTrace &t = block.trace;
+        AdapterDds rest = block; // all but the event's own words is zero
+        rest.length = rest.command = rest.trace.eventId = rest.trace.d1 = rest.trace.d2 = rest.trace.d3 = 0;
+        rest.trace.d4 = 0;
+        rest.trace.d5 = 0;
+        EXPECT_EQ(std::string(reinterpret_cast<char *>(&rest), sizeof rest), std::string(sizeof rest, '\0'));
         sent.push_back({t.eventId, {t.d1, t.d2, t.d3, t.d4, uint32_t(t.d5)}, ""});
         return 0;
     }
+    EXPECT_EQ(block.ate.ateFlags[0], 1);
     sent.push_back({0, {}, block.ate.message});
     return messageResult;
 }
@@ -221,7 +228,8 @@ TEST_F(Topology, LoadsFileForms)
         sent.clear();
         apGetTopology(0xFFFF, 9, 1);
         EXPECT_EQ(tableText(), c.table) << c.file;
-        EXPECT_EQ(messages().substr(0, c.msgs.size()), c.msgs) << c.file;
+        EXPECT_EQ(messages(), c.msgs + "apGetTopology: adapterId:FFFF, Port:9 Not found in array returning:0 "
+                                       "(OS_TOPOLOGY_UNKNOWN) \n") << c.file;
         EXPECT_EQ(traceIds(), "20581 20592 20582 " + c.traces + "20584 ") << c.file;
     }
 }
@@ -269,6 +277,25 @@ TEST_F(Topology, StoreReplacesKnownPairAndKeepsBackup)
     EXPECT_EQ(messages(), "");
     EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), "B00:0:2 \nB00:1:1 \n");
     EXPECT_EQ(readFile(BACKUP), before);
+}
+
+TEST_F(Topology, VerboseStoreReportsEveryStep)
+{
+    load("B00:0:2 \n");
+    EXPECT_EQ(apStoreTopology(0xB00, 0, 3, 1), 0);
+    EXPECT_EQ(messages(),
+              "apStoreTopology:Enter Function: adapterId:B00, portNumber:0, inToplogyVal:3 \n"
+              "apStoreTopology:contents of the topologyAry array BEFORE:\n0  B00:0:2 \n\n"
+              "The string that will be written out to the file:\nB00:0:3 \n"
+              "updateConfigDataFile: Enter function. \nupdateFile: Data to write to the file \nB00:0:3 \n \n"
+              "updateFile: create a backup of the current data file name. \n"
+              "updateFile: \nfileSize    = 9 \nfileSizeBak = 9 \n"
+              "updateFile: New file size: 9 \n"
+              "updateFile: inString = \nB00:0:3 \n \n"
+              "updateFile: The string read back from the file for checking matches the string written to the "
+              "file: \nString written: \nB00:0:3 \n \nString Read:\nB00:0:3 \n \n"
+              "updateConfigDataFile()  Exiting with no ERROR \n"
+              "apStoreTopology(): Exiting without error \n");
 }
 
 TEST_F(Topology, StoreAppendsNewPairAndCreatesMissingFile)
