@@ -1,5 +1,6 @@
 // Device streams through the stand-in helper: a 10 MiB device read out with
-// tamskdevrd and written back with tamskdevwr arrives byte for byte.
+// tamskdevrd and written back with tamskdevwr arrives byte for byte, and so
+// does a copy through the tamskdev command.
 #include "osusrcomm.h"
 #include "testutil.h"
 
@@ -33,4 +34,22 @@ TEST(DeviceStreamThroughHelper, TenMebibyteRoundTrip)
     EXPECT_EQ(tamskdevrd("no-such-device"), 6);
     EXPECT_EQ(stopHelperd(helper), 0);
     EXPECT_TRUE(readFile("/home/dev/disk1") == data) << readFile("/home/dev/disk1").size() << " bytes";
+}
+
+TEST(DeviceStreamThroughHelper, CommandWritesAndReadsBack)
+{
+    mkdir("/home/dev", 0755);
+    std::string data(300 << 10, '\0');
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = char((i * 40503u) >> 7);
+    writeFile("/home/data", data);
+    writeFile("/home/dev/disk0", "");
+    pid_t helper = startHelperd({"-d", "/home/dev"});
+
+    EXPECT_EQ(runProgram({TAMSKDEV_BIN, "write", "disk0"}, "/home/data").status, 0);
+    RunResult back = runProgram({TAMSKDEV_BIN, "read", "disk0"});
+    EXPECT_EQ(back.status, 0);
+    EXPECT_TRUE(back.out == data) << back.out.size() << " bytes";
+    EXPECT_EQ(runProgram({TAMSKDEV_BIN, "read", "no-such-device"}).status, 6);
+    EXPECT_EQ(stopHelperd(helper), 0);
 }

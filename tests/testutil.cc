@@ -70,14 +70,14 @@ int captureFile(std::string *path)
 } // namespace
 
 pid_t startProgram(const std::vector<std::string> &argv, const std::string &outPath,
-                   const std::string &errPath)
+                   const std::string &errPath, const std::string &inPath)
 {
     pid_t pid = fork();
     if (pid == 0) {
-        int null = open("/dev/null", O_RDONLY);
+        int in = open(inPath.c_str(), O_RDONLY);
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(null, 0);
+        dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
         execProgram(argv);
@@ -87,13 +87,13 @@ pid_t startProgram(const std::vector<std::string> &argv, const std::string &outP
 
 int waitProgram(pid_t pid) { return waitStatus(pid); }
 
-RunResult runProgram(const std::vector<std::string> &argv)
+RunResult runProgram(const std::vector<std::string> &argv, const std::string &inPath)
 {
     std::string outPath, errPath;
     close(captureFile(&outPath));
     close(captureFile(&errPath));
     RunResult res;
-    res.status = waitStatus(startProgram(argv, outPath, errPath));
+    res.status = waitStatus(startProgram(argv, outPath, errPath, inPath));
     res.out = readFile(outPath);
     res.err = readFile(errPath);
     unlink(outPath.c_str());

@@ -17,14 +17,14 @@ struct RunResult {
     std::string err;
 };
 
-// Runs a program with argv (argv[0] is the path), stdin empty, and returns
-// its status and what it wrote.
-RunResult runProgram(const std::vector<std::string> &argv);
+// Runs a program with argv (argv[0] is the path), stdin from inPath (empty
+// by default), and returns its status and what it wrote.
+RunResult runProgram(const std::vector<std::string> &argv, const std::string &inPath = "/dev/null");
 
-// Starts a program with stdin empty and stdout, stderr in the named files;
+// Starts a program with stdin from inPath and stdout, stderr in the named files;
 // waitProgram returns its exit status (or 128 + signal).
 pid_t startProgram(const std::vector<std::string> &argv, const std::string &outPath,
-                   const std::string &errPath);
+                   const std::string &errPath, const std::string &inPath = "/dev/null");
 int waitProgram(pid_t pid);
 
 // Starts ioctlhelperd with extra arguments and waits until it accepts
