@@ -5,11 +5,14 @@
 #include "tamskpaths.h"
 #include "testutil.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -91,6 +94,53 @@ TEST(Faults, SixtyFourConcurrentQueriesAllAnsweredCorrectly)
         EXPECT_EQ(waitProgram(callers[i]), 0) << i;
         EXPECT_EQ(readFile(out), expected[i % 2]) << i;
     }
+    EXPECT_EQ(stopHelperd(helper), 0);
+}
+
+// 1,100 clients each claim a 1 MiB ioctl, send 128 KiB of it and trickle
+// more: a query still gets through (after at most a busy pause or two) and
+// the helper's memory stays bounded.
+TEST(Faults, FloodOfSlowLargeRequestsLocksNobodyOut)
+{
+    rlimit fds = {};
+    getrlimit(RLIMIT_NOFILE, &fds);
+    fds.rlim_cur = fds.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &fds);
+    int err = dup(2), quiet = open("/dev/null", O_WRONLY); // a line for each connection dropped
+    dup2(quiet, 2);
+    pid_t helper = startHelperd({"-l", "/home/events.log"});
+    dup2(err, 2);
+    close(err);
+    close(quiet);
+    std::vector<char> part(128 << 10);
+    HelperHdr claim = {1 << 20, HELPER_DEV_IOCTL, 1 << 20, 0, 27};
+    memcpy(part.data(), &claim, sizeof claim);
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    strcpy(addr.sun_path, TAMSK_HELPER_SOCKET);
+    std::vector<int> flood;
+    for (int i = 0; i < 1100; ++i) {
+        flood.push_back(socket(AF_UNIX, SOCK_STREAM, 0));
+        ASSERT_EQ(0, connect(flood.back(), reinterpret_cast<sockaddr *>(&addr), sizeof addr)) << i;
+        send(flood.back(), part.data(), part.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    }
+    auto start = std::chrono::steady_clock::now();
+    pid_t query = startProgram({QUERY_BIN, "-l", "wyrafc000"}, "/home/q.out", "/home/q.err");
+    long maxRssKiB = 0;
+    int st = -1;
+    while (waitpid(query, &st, WNOHANG) == 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
+        for (int s : flood)
+            send(s, "x", 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+        std::string status = readFile("/proc/" + std::to_string(helper) + "/status");
+        maxRssKiB = std::max(maxRssKiB, atol(status.c_str() + status.find("VmRSS:") + 6));
+        usleep(200000);
+    }
+    if (kill(query, SIGKILL) == 0) // still running after 60 s
+        waitpid(query, &st, 0);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << readFile("/home/q.err");
+    EXPECT_LT(maxRssKiB, 128 << 10);
+    for (int s : flood)
+        close(s);
     EXPECT_EQ(stopHelperd(helper), 0);
 }
 
