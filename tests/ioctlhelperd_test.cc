@@ -5,9 +5,12 @@
 #include "apcfgcommon.h"
 #include "osusrcomm.h"
 #include "tamskpaths.h"
+#include "tamskversion.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -204,6 +207,38 @@ TEST_F(Helperd, LogRecordsTracesAndEscapedMessages)
         " query a\\nb type 1 port 0 -> ioctl 0 returnCode 2\n"};
     for (const std::string &want : wants)
         EXPECT_NE(std::string::npos, log.find(want)) << want << "\nin:\n" << log;
+    EXPECT_EQ("T", log.substr(10, 1)); // 2026-12-05T17:40:01.123Z, UTC
+    EXPECT_EQ("Z trace", log.substr(23, 7)) << log;
+}
+
+// Standard output on a pipe nobody reads: lines are dropped, not waited for.
+TEST(HelperdLog, StalledLogReaderHoldsUpNeitherServiceNorTheStop)
+{
+    int pipeFds[2], out = dup(1);
+    ASSERT_EQ(0, pipe(pipeFds));
+    dup2(pipeFds[1], 1);
+    pid_t pid = startHelperd();
+    dup2(out, 1);
+    close(out);
+    close(pipeFds[1]);
+    AdapterDds m = block(AP_ATE_PRINTF, std::string(500, 'x').c_str()); // 64 KiB in about 120 lines
+    auto twoHundredQueries = [&] {
+        for (int i = 0; i < 200; ++i)
+            ASSERT_EQ(0, apRequest(&m)) << i;
+    };
+    twoHundredQueries();
+    char buf[4096];
+    fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
+    while (read(pipeFds[0], buf, sizeof buf) > 0) {
+    }
+    twoHundredQueries(); // the count of the lines dropped comes first
+    std::string head(buf, size_t(std::max<ssize_t>(read(pipeFds[0], buf, sizeof buf), 0)));
+    EXPECT_EQ(23u, head.find("Z event log: ")) << head;
+    EXPECT_LT(head.find(" lines dropped\n"), head.find('\n') + 1) << head;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, stopHelperd(pid));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    close(pipeFds[0]);
 }
 
 // The 10 MiB round trip through the client lives with the stream tests.
@@ -270,7 +305,8 @@ TEST(HelperdModel, BadModelFileOrOptionStopsTheStartWithStatusTwo)
         {"wyrafc000\nwyrafc000", {}, "ioctlhelperd: /home/bad:4: bad adapter \"wyrafc000\""},
         {std::string(1023, 'w'), {}, "ioctlhelperd: /home/bad:3: line longer than 1022 characters"},
         {"", {"-m", "/home/missing"}, "ioctlhelperd: cannot open model file /home/missing: No such file or directory"},
-        {"", {"-x"}, "ioctlhelperd: unknown option -x\nusage: ioctlhelperd"},
+        {"", {"-x"}, "ioctlhelperd: unknown option '-x'\nTry 'ioctlhelperd --help' for more information.\n"},
+        {"", {"--mode", "8"}, "ioctlhelperd: bad mode '8'\nTry"},
     };
     for (const Case &c : cases) {
         std::vector<std::string> argv{HELPERD_BIN};
@@ -284,6 +320,22 @@ TEST(HelperdModel, BadModelFileOrOptionStopsTheStartWithStatusTwo)
         EXPECT_EQ(c.err, r.err.substr(0, c.err.size())) << r.err;
     }
     rmdir(TAMSK_HELPER_SOCKET);
+}
+
+TEST(HelperdOptions, SocketGroupAndModeHelpAndVersion)
+{
+    pid_t pid = startHelperd({"--group", std::to_string(getegid()), "-M", "0660"});
+    struct stat st = {};
+    EXPECT_EQ(0, stat(TAMSK_HELPER_SOCKET, &st));
+    EXPECT_EQ(0660u, st.st_mode & 07777);
+    EXPECT_EQ(getegid(), st.st_gid);
+    EXPECT_EQ(0, stopHelperd(pid));
+    RunResult r = runProgram({HELPERD_BIN, "-V"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("ioctlhelperd (tamsk) " TAMSK_VERSION "\n", r.out);
+    r = runProgram({HELPERD_BIN, "--help"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_NE(std::string::npos, r.out.find(" -M, --mode <mode>")) << r.out;
 }
 
 TEST(HelperdStop, StopSignalsRemoveTheSocketAndAStaleSocketIsReplaced)

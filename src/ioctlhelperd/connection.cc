@@ -7,11 +7,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -24,35 +28,73 @@ namespace {
 
 constexpr int32_t PKT_LIMIT = 1 << 20;         // largest request taken
 constexpr int32_t READ_ANSWER_LIMIT = 65536;   // largest read answer, header included
-constexpr int32_t FIRST_BUFFER = 4096;         // grown only for bigger packets
-constexpr int32_t MAX_CONNECTIONS = 1024;
-constexpr time_t IDLE_SECONDS = 30;
+constexpr int32_t FIRST_BUFFER = 4096;         // each connection's own
+constexpr size_t BUFFER_BUDGET = 32 << 20;     // all buffers beyond the first 4096 bytes
+constexpr int32_t MAX_CONNECTIONS = 1024;      // served at once
+constexpr int32_t MAX_BUSY = 64;               // beyond them, answered HELPER_BUSY at once
+constexpr time_t IDLE_SECONDS = 30;            // for a request's first byte, or an answer taken
+constexpr int REQUEST_SECONDS = 5;             // for a whole request from its first byte
 constexpr size_t THREAD_STACK = 256 << 10;
+
+using Clock = std::chrono::steady_clock;
 
 enum DeviceKind { DEV_NONE, DEV_AP, DEV_STREAM };
 
 struct Connection {
     int sock;
+    bool busy;      // over the limit: the first request is answered HELPER_BUSY
     DeviceKind kind;
     int devFd;      // stream device: a regular file of the device directory
     off_t readOffset;
     uint8_t *pkt;   // request in, answer out
     int32_t size;
+    Clock::time_point deadline; // for the request being received
 };
 
-std::atomic<int32_t> activeConnections{0};
+std::atomic<int32_t> activeConnections{0}, busyConnections{0};
+std::mutex budgetLock;
+std::condition_variable budgetFreed;
+size_t budgetUsed = 0; // of BUFFER_BUDGET
 
-// Makes the packet buffer hold at least len bytes.
+void giveBack(size_t bytes)
+{
+    std::lock_guard<std::mutex> hold(budgetLock);
+    budgetUsed -= bytes;
+    budgetFreed.notify_all();
+}
+
+// Makes the packet buffer hold at least len bytes. Beyond the first buffer
+// it draws on the budget shared by all connections, waiting for its share
+// until the request's deadline.
 bool reserve(Connection *c, int32_t len)
 {
     if (len <= c->size)
         return true;
-    void *p = realloc(c->pkt, size_t(len));
-    if (!p)
+    size_t more = size_t(len - std::max(c->size, FIRST_BUFFER));
+    std::unique_lock<std::mutex> hold(budgetLock);
+    if (!budgetFreed.wait_until(hold, c->deadline, [more] { return budgetUsed + more <= BUFFER_BUDGET; }))
         return false;
+    budgetUsed += more;
+    hold.unlock();
+    void *p = realloc(c->pkt, size_t(len));
+    if (!p) {
+        giveBack(more);
+        return false;
+    }
     c->pkt = static_cast<uint8_t *>(p);
     c->size = len;
     return true;
+}
+
+// Back to the first buffer after a request, so an idle client holds none of the budget.
+void shrink(Connection *c)
+{
+    if (c->size <= FIRST_BUFFER)
+        return;
+    giveBack(size_t(c->size - FIRST_BUFFER));
+    if (void *p = realloc(c->pkt, FIRST_BUFFER))
+        c->pkt = static_cast<uint8_t *>(p);
+    c->size = FIRST_BUFFER;
 }
 
 // The whole answer goes out in one send, so a client peeking the header
@@ -174,21 +216,32 @@ bool dispatch(Connection *c, const HelperHdr &req)
     return answerHeader(c, req, HELPER_HDR_SIZE, EINVAL);
 }
 
-// Receives len bytes at offset of the packet buffer; false, with a message
-// unless the client left between packets, when the connection ends instead.
+// Receives len bytes at offset of the packet buffer. The first byte of a
+// request may take the socket's receive time-out; from it on, the whole
+// request must arrive by its deadline. False, with a message unless the
+// client left between packets, when the connection ends instead.
 bool receive(Connection *c, int32_t offset, int32_t len)
 {
     for (int32_t got = 0; got < len;) {
-        ssize_t n = recv(c->sock, c->pkt + offset + got, size_t(len - got), 0);
+        bool first = offset + got == 0;
+        ssize_t n = recv(c->sock, c->pkt + offset + got, size_t(len - got), first ? 0 : MSG_DONTWAIT);
         if (n > 0) {
+            if (first)
+                c->deadline = Clock::now() + std::chrono::seconds(REQUEST_SECONDS);
             got += int32_t(n);
-        } else if (n == 0 || errno != EINTR) {
-            const char *why = n == 0 ? "client left inside a packet"
-                              : errno == EAGAIN ? "idle for 30 s" : strerror(errno);
-            if (n < 0 || offset + got > 0)
-                fprintf(stderr, "ioctlhelperd: connection dropped: %s\n", why);
-            return false;
+            continue;
         }
+        pollfd p = {c->sock, POLLIN, 0};
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(c->deadline - Clock::now());
+        if (n < 0 && (errno == EINTR || (errno == EAGAIN && !first && left.count() > 0 &&
+                                         poll(&p, 1, int(left.count())) != 0)))
+            continue;
+        const char *why = n == 0 ? "client left inside a packet"
+                          : errno != EAGAIN ? strerror(errno)
+                          : first ? "idle too long" : "request not complete within 5 s";
+        if (n < 0 || !first)
+            fprintf(stderr, "ioctlhelperd: connection dropped: %s\n", why);
+        return false;
     }
     return true;
 }
@@ -198,6 +251,11 @@ void serve(Connection *c)
     HelperHdr req;
     while (receive(c, 0, HELPER_HDR_SIZE)) {
         memcpy(&req, c->pkt, sizeof req);
+        if (c->busy) { // the client comes back after its pause
+            HelperHdr busy = {HELPER_HDR_SIZE, HELPER_BUSY, 0, 0, req.cmd};
+            send(c->sock, &busy, sizeof busy, MSG_NOSIGNAL);
+            return;
+        }
         if (req.pktlen < HELPER_HDR_SIZE || req.pktlen > PKT_LIMIT) {
             // The packet cannot be framed: refuse it and end the connection.
             fprintf(stderr, "ioctlhelperd: packet length %d refused\n", req.pktlen);
@@ -207,35 +265,40 @@ void serve(Connection *c)
         if (!reserve(c, req.pktlen) || !receive(c, HELPER_HDR_SIZE, req.pktlen - HELPER_HDR_SIZE) ||
             !dispatch(c, req))
             return;
+        shrink(c);
     }
 }
 
 void *connectionThread(void *arg)
 {
-    int sock = int(reinterpret_cast<intptr_t>(arg));
-    serveConnection(sock);
-    close(sock);
-    --activeConnections;
+    intptr_t a = reinterpret_cast<intptr_t>(arg);
+    serveConnection(int(a >> 1), a & 1);
+    close(int(a >> 1));
+    --(a & 1 ? busyConnections : activeConnections);
     return nullptr;
 }
 
 } // namespace
 
-void serveConnection(int sock)
+void serveConnection(int sock, bool busy)
 {
-    Connection c = {sock, DEV_NONE, -1, 0, nullptr, 0};
+    Connection c = {sock, busy, DEV_NONE, -1, 0, nullptr, 0, {}};
     if (reserve(&c, FIRST_BUFFER))
         serve(&c);
     if (c.devFd >= 0)
         close(c.devFd);
+    shrink(&c);
     free(c.pkt);
 }
 
 int32_t startConnection(int sock)
 {
+    // Only this thread adds connections, so the limit read here holds.
+    bool busy = activeConnections >= MAX_CONNECTIONS;
+    std::atomic<int32_t> &count = busy ? busyConnections : activeConnections;
     int err = -1; // -1: too many connections
-    if (++activeConnections <= MAX_CONNECTIONS) {
-        timeval idle = {IDLE_SECONDS, 0};
+    if (++count <= (busy ? MAX_BUSY : MAX_CONNECTIONS)) {
+        timeval idle = {busy ? REQUEST_SECONDS : IDLE_SECONDS, 0};
         setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
         setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &idle, sizeof idle);
         // Threads with small stacks start much faster than with the default.
@@ -244,12 +307,13 @@ int32_t startConnection(int sock)
         pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
         pthread_attr_setstacksize(&attr, THREAD_STACK);
         pthread_t thread;
-        err = pthread_create(&thread, &attr, connectionThread, reinterpret_cast<void *>(intptr_t(sock)));
+        void *arg = reinterpret_cast<void *>(intptr_t(sock) << 1 | busy);
+        err = pthread_create(&thread, &attr, connectionThread, arg);
         pthread_attr_destroy(&attr);
         if (err == 0)
             return 0;
     }
-    --activeConnections;
+    --count;
     close(sock);
     fprintf(stderr, "ioctlhelperd: new connection closed: %s\n",
             err < 0 ? "too many connections" : strerror(err));

@@ -4,37 +4,73 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <mutex>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
 // Room for a whole message escaped (512 bytes, 4 characters each at most)
-// with the time stamp and the words around it.
+// with the time stamp and the words around it; also PIPE_BUF, so a pipe
+// takes a line whole or not at all.
 constexpr size_t LOG_LINE_MAX = 4096;
 
-FILE *logFile = nullptr; // null: standard output
-std::mutex logLock;
+int logFd = STDOUT_FILENO;
+std::timed_mutex logLock;
+unsigned long long dropped = 0; // lines lost since the last line written
+bool midLine = false;           // a short write (full disk) cut a line
 
+// UTC, ISO 8601, to the millisecond.
 size_t timeStamp(char *buf, size_t size)
 {
     timespec now = {};
     clock_gettime(CLOCK_REALTIME, &now);
-    tm local = {};
-    localtime_r(&now.tv_sec, &local);
-    size_t n = strftime(buf, size, "%Y-%m-%d %H:%M:%S", &local);
-    int k = snprintf(buf + n, size - n, ".%03ld ", now.tv_nsec / 1000000);
+    tm utc = {};
+    gmtime_r(&now.tv_sec, &utc);
+    size_t n = strftime(buf, size, "%Y-%m-%dT%H:%M:%S", &utc);
+    int k = snprintf(buf + n, size - n, ".%03ldZ ", now.tv_nsec / 1000000);
     return k > 0 ? n + size_t(k) : n;
+}
+
+// Writes the line only when the log takes it without waiting: a reader that
+// stalls or a full disk never holds up service. False when it was not
+// written whole.
+bool writeLine(const char *line, size_t n)
+{
+    pollfd p = {logFd, POLLOUT, 0};
+    if (poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT))
+        return false;
+    ssize_t k = write(logFd, line, n);
+    midLine = k > 0 ? size_t(k) < n : midLine;
+    return k == ssize_t(n);
+}
+
+// Logs how many lines were dropped, once the log takes lines again.
+bool noteDropped()
+{
+    if (!dropped)
+        return true;
+    char note[128] = "\n";
+    size_t n = midLine ? 1 : 0;
+    n += timeStamp(note + n, sizeof note - n);
+    n += size_t(snprintf(note + n, sizeof note - n, "event log: %llu lines dropped\n", dropped));
+    if (!writeLine(note, n))
+        return false;
+    dropped = 0;
+    return true;
 }
 
 } // namespace
 
 int32_t logOpen(const char *path)
 {
-    if (path && !(logFile = fopen(path, "ae"))) {
+    if (path && (logFd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644)) < 0) {
         fprintf(stderr, "ioctlhelperd: cannot open log file %s: %s\n", path, strerror(errno));
         return -1;
     }
@@ -52,16 +88,17 @@ void logEvent(const char *fmt, ...)
     if (k > 0)
         n += std::min(size_t(k), sizeof line - n - 2);
     line[n++] = '\n';
-    FILE *out = logFile ? logFile : stdout;
-    std::lock_guard<std::mutex> hold(logLock);
-    fwrite(line, 1, n, out);
-    fflush(out);
+    std::lock_guard<std::timed_mutex> hold(logLock);
+    if (!noteDropped() || !writeLine(line, n))
+        ++dropped;
 }
 
 void logStop()
 {
-    logLock.lock(); // never released: no line starts after this one
-    fflush(logFile ? logFile : stdout);
+    // Never released: no line starts after this one. Taken within half a
+    // second or not at all, so the stop never waits on the log.
+    if (logLock.try_lock_for(std::chrono::milliseconds(500)))
+        noteDropped();
 }
 
 size_t escapeText(const char *in, size_t len, char *out, size_t outSize)

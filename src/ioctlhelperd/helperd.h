@@ -12,12 +12,15 @@
 extern const char *helperDeviceDir;
 
 /// Serves the connected socket on the calling thread until the client closes
-/// the device or leaves, its idle time runs out or a packet cannot be framed.
-/// Closes the device it opened; the socket stays open for the caller to close.
-void serveConnection(int sock);
+/// the device or leaves, its idle time or a request's deadline runs out, the
+/// buffer budget cannot take a request or a packet cannot be framed. A busy
+/// connection only answers its first request with HELPER_BUSY. Closes the
+/// device it opened; the socket stays open for the caller to close.
+void serveConnection(int sock, bool busy = false);
 
-/// Serves the accepted socket on a thread of its own and closes it at the end.
-/// Returns 0, or -1 when the connection was not taken (the socket is then closed).
+/// Serves the accepted socket on a thread of its own and closes it at the
+/// end; beyond the connection limit it is served busy. Returns 0, or -1 when
+/// the connection was not taken (the socket is then closed).
 int32_t startConnection(int sock);
 
 // ---- AP code model (apmodel.cc)
@@ -36,11 +39,13 @@ int32_t apIoctl(uint32_t cmd, uint8_t *data, uint32_t len);
 /// output. Returns 0, or -1 after a message on standard error.
 int32_t logOpen(const char *path);
 
-/// Writes one time-stamped line and flushes it; lines never interleave.
+/// Writes one line, time-stamped in UTC; lines never interleave. A line the
+/// log cannot take at once (stalled reader, full disk) is dropped and
+/// counted, and the count is logged once a line goes through again.
 void logEvent(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
-/// Flushes the log and keeps it locked, so no line is cut by the exit
-/// that follows.
+/// Logs the count of dropped lines if it can and keeps the log locked, so no
+/// line is cut by the exit that follows; waits half a second at most.
 void logStop();
 
 /// Writes len bytes of in to out C-escaped (\n \t \\ \" and \xNN for other

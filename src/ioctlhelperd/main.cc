@@ -3,12 +3,17 @@
 #include "helperd.h"
 
 #include "tamskpaths.h"
+#include "tamskversion.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <getopt.h>
+#include <grp.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -16,18 +21,32 @@
 
 namespace {
 
-constexpr int EXIT_STOPPED = 0;     // stopped by a signal, or -h
+constexpr int EXIT_STOPPED = 0;     // stopped by a signal, or -h, -V
 constexpr int EXIT_NOT_STARTED = 1; // socket, log or signal setup failed
 constexpr int EXIT_BAD_INPUT = 2;   // bad option or model file
 
 const char USAGE[] =
-    "usage: ioctlhelperd [-m model-file] [-l log-file] [-d device-dir]\n"
-    "       ioctlhelperd -h\n"
-    "  -m FILE  adapter model file, replacing the built-in adapters\n"
-    "  -l FILE  append the event log to FILE instead of standard output\n"
-    "  -d DIR   directory of the stream devices (default /home/tamsk/devices)\n";
+    "\nUsage:\n ioctlhelperd [options]\n\n"
+    "Stand-in ioctl helper and adapter AP code for the tamsk tools.\n\n"
+    "Options:\n"
+    " -m, --model <file>       adapter model file, replacing the built-in adapters\n"
+    " -l, --log <file>         append the event log to <file>, not standard output\n"
+    " -d, --device-dir <dir>   stream devices (default /home/tamsk/devices)\n"
+    " -g, --group <group>      group of the socket, a name or a number\n"
+    " -M, --mode <mode>        permissions of the socket, octal (for example 660)\n"
+    " -h, --help               display this help and exit\n"
+    " -V, --version            display version and exit\n\n"
+    "For more details see ioctlhelperd(8).\n";
 
-struct stat boundSocket; // the socket file this helper made
+struct stat boundSocket;     // the socket file this helper made
+gid_t socketGroup = gid_t(-1); // -1: left as made
+long socketMode = -1;
+
+int usageError(const char *what, const char *arg)
+{
+    fprintf(stderr, "ioctlhelperd: %s '%s'\nTry 'ioctlhelperd --help' for more information.\n", what, arg);
+    return EXIT_BAD_INPUT;
+}
 
 sockaddr_un socketAddress(const char *path)
 {
@@ -66,7 +85,9 @@ int listenSocket()
     unlink(tmp);
     sockaddr_un a = socketAddress(tmp);
     int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0 || bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(s, SOMAXCONN) != 0 ||
+    if (s < 0 || bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+        (socketGroup != gid_t(-1) && chown(tmp, uid_t(-1), socketGroup) != 0) ||
+        (socketMode >= 0 && chmod(tmp, mode_t(socketMode)) != 0) || listen(s, SOMAXCONN) != 0 ||
         rename(tmp, TAMSK_HELPER_SOCKET) != 0 || lstat(TAMSK_HELPER_SOCKET, &boundSocket) != 0) {
         fprintf(stderr, "ioctlhelperd: cannot listen on %s: %s\n", TAMSK_HELPER_SOCKET, strerror(errno));
         unlink(tmp);
@@ -94,27 +115,51 @@ void *stopOnSignal(void *signals)
 int main(int argc, char **argv)
 {
     const char *modelFile = nullptr, *logFile = nullptr;
-    for (int opt; (opt = getopt(argc, argv, ":m:l:d:h")) != -1;) {
-        if (opt == 'h') {
-            fputs(USAGE, stdout);
+    const option longOpts[] = {{"model", required_argument, nullptr, 'm'}, {"log", required_argument, nullptr, 'l'},
+                               {"device-dir", required_argument, nullptr, 'd'},
+                               {"group", required_argument, nullptr, 'g'}, {"mode", required_argument, nullptr, 'M'},
+                               {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'},
+                               {nullptr, 0, nullptr, 0}};
+    for (int opt; (opt = getopt_long(argc, argv, ":m:l:d:g:M:hV", longOpts, nullptr)) != -1;) {
+        char *end = nullptr, shortOpt[3] = {'-', char(optopt)};
+        const group *g = opt == 'g' ? getgrnam(optarg) : nullptr;
+        switch (opt) {
+        case 'h':
+            printf("%s", USAGE);
             return EXIT_STOPPED;
+        case 'V':
+            printf("ioctlhelperd (tamsk) %s\n", TAMSK_VERSION);
+            return EXIT_STOPPED;
+        case 'g':
+            socketGroup = g ? g->gr_gid : gid_t(strtoul(optarg, &end, 10));
+            if (!g && (!*optarg || *end))
+                return usageError("unknown group", optarg);
+            break;
+        case 'M':
+            socketMode = strtol(optarg, &end, 8);
+            if (!*optarg || *end || socketMode < 0 || socketMode > 0777)
+                return usageError("bad mode", optarg);
+            break;
+        case ':':
+        case '?':
+            return usageError(opt == ':' ? "missing argument for" : "unknown option",
+                              optopt && strncmp(argv[optind - 1], "--", 2) ? shortOpt : argv[optind - 1]);
+        default:
+            *(opt == 'm' ? &modelFile : opt == 'l' ? &logFile : &helperDeviceDir) = optarg;
         }
-        if (opt == ':' || opt == '?') {
-            fprintf(stderr, "ioctlhelperd: %s -%c\n%s",
-                    opt == ':' ? "missing argument for" : "unknown option", optopt, USAGE);
-            return EXIT_BAD_INPUT;
-        }
-        *(opt == 'm' ? &modelFile : opt == 'l' ? &logFile : &helperDeviceDir) = optarg;
     }
-    if (optind < argc) {
-        fprintf(stderr, "ioctlhelperd: unexpected argument %s\n%s", argv[optind], USAGE);
-        return EXIT_BAD_INPUT;
-    }
+    if (optind < argc)
+        return usageError("unexpected argument", argv[optind]);
     if (modelFile && apModelLoad(modelFile) != 0)
         return EXIT_BAD_INPUT;
     if (logOpen(logFile) != 0)
         return EXIT_NOT_STARTED;
     signal(SIGPIPE, SIG_IGN);
+    rlimit fds; // one descriptor for each connection of the limit and more
+    if (getrlimit(RLIMIT_NOFILE, &fds) == 0 && fds.rlim_cur < fds.rlim_max) {
+        fds.rlim_cur = fds.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &fds);
+    }
     // Blocked in every thread: only the stop thread takes them.
     static sigset_t stops;
     sigemptyset(&stops);
