@@ -34,13 +34,8 @@ const std::string BACKUP = std::string(TAMSK_CONFIG_FILE) + ".bak";
 // killed before it answers.
 pid_t startDyingHelper()
 {
-    mkdir("/home/tamsk", 0755);
-    unlink(TAMSK_HELPER_SOCKET);
-    int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    strcpy(addr.sun_path, TAMSK_HELPER_SOCKET);
-    if (bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(s, 4) != 0)
+    int s = helperSocket(true);
+    if (s < 0)
         return -1;
     pid_t pid = fork();
     if (pid == 0) {
@@ -122,17 +117,14 @@ TEST(Faults, FloodOfSlowLargeRequestsLocksNobodyOut)
     std::vector<char> part(128 << 10);
     HelperHdr claim = {1 << 20, HELPER_DEV_IOCTL, 1 << 20, 0, 27};
     memcpy(part.data(), &claim, sizeof claim);
-    sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    strcpy(addr.sun_path, TAMSK_HELPER_SOCKET);
     auto status = [helper](const char *key) {
         std::string st = readFile("/proc/" + std::to_string(helper) + "/status");
         return atol(st.c_str() + st.find(key) + strlen(key));
     };
     std::vector<int> flood;
     for (int i = 0; i < 1100; ++i) {
-        flood.push_back(socket(AF_UNIX, SOCK_STREAM, 0));
-        ASSERT_EQ(0, connect(flood.back(), reinterpret_cast<sockaddr *>(&addr), sizeof addr)) << i;
+        flood.push_back(helperSocket());
+        ASSERT_GE(flood.back(), 0) << i;
     }
     for (int i = 0; i < 500 && status("Threads:") < 1026; ++i) // the limit's connections taken
         usleep(10000);

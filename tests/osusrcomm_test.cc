@@ -106,11 +106,8 @@ Captured run(const std::function<int32_t()> &call, Peer *peer = nullptr)
 {
     std::thread server;
     if (peer) {
-        int listener = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr = {AF_UNIX, TAMSK_HELPER_SOCKET};
-        mkdir("/home/tamsk", 0755);
-        EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-        EXPECT_EQ(listen(listener, 16), 0);
+        int listener = helperSocket(true);
+        EXPECT_GE(listener, 0);
         server = std::thread(serve, peer, listener);
         peer->started.get_future().wait(); // a starting thread may hold a descriptor for a moment
     }

@@ -20,14 +20,6 @@ const std::string USAGE =
 const std::string PARAMS = "ERROR: getting params\n" + USAGE;
 const std::string PORT = "queryadapterquor: ERROR the port number must be 0,1,2, or 3 \n";
 
-int countOf(const std::string &text, const std::string &part)
-{
-    int n = 0;
-    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1))
-        ++n;
-    return n;
-}
-
 RunResult query(std::vector<std::string> args)
 {
     args.insert(args.begin(), QUERY_BIN);

@@ -1,4 +1,5 @@
-// Running the shipped programs from tests: the command and the stand-in helper.
+// Test support: running the shipped programs, the stand-in helper, the
+// helper socket and files.
 #include "testutil.h"
 
 #include "tamskpaths.h"
@@ -6,12 +7,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,40 +34,17 @@ void execProgram(const std::vector<std::string> &argv)
     _exit(127);
 }
 
-void die(const char *what)
-{
-    fprintf(stderr, "test setup: %s: %s\n", what, strerror(errno));
-    exit(99);
-}
-
-bool helperAccepts()
-{
-    int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un a = {};
-    a.sun_family = AF_UNIX;
-    strcpy(a.sun_path, TAMSK_HELPER_SOCKET);
-    bool ok = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
-
-int waitStatus(pid_t pid)
-{
-    int st = 0;
-    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-}
-
 // A fresh file in the private /home for one captured stream.
-int captureFile(std::string *path)
+std::string captureFile()
 {
     char name[] = "/home/captureXXXXXX";
     int fd = mkstemp(name);
-    if (fd < 0)
-        die("capture file");
-    *path = name;
-    return fd;
+    if (fd < 0) {
+        perror("test setup: capture file");
+        exit(99);
+    }
+    close(fd);
+    return name;
 }
 
 } // namespace
@@ -85,15 +65,19 @@ pid_t startProgram(const std::vector<std::string> &argv, const std::string &outP
     return pid;
 }
 
-int waitProgram(pid_t pid) { return waitStatus(pid); }
+int waitProgram(pid_t pid)
+{
+    int st = 0;
+    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
 
 RunResult runProgram(const std::vector<std::string> &argv, const std::string &inPath)
 {
-    std::string outPath, errPath;
-    close(captureFile(&outPath));
-    close(captureFile(&errPath));
+    std::string outPath = captureFile(), errPath = captureFile();
     RunResult res;
-    res.status = waitStatus(startProgram(argv, outPath, errPath, inPath));
+    res.status = waitProgram(startProgram(argv, outPath, errPath, inPath));
     res.out = readFile(outPath);
     res.err = readFile(errPath);
     unlink(outPath.c_str());
@@ -110,7 +94,7 @@ pid_t startHelperd(const std::vector<std::string> &args)
         argv.insert(argv.end(), args.begin(), args.end());
         execProgram(argv);
     }
-    for (int i = 0; i < 3000 && !helperAccepts(); ++i) {
+    for (int s; (s = helperSocket()) < 0 || close(s) != 0;) {
         if (waitpid(pid, nullptr, WNOHANG) == pid) {
             ADD_FAILURE() << "ioctlhelperd exited at start";
             return -1;
@@ -125,7 +109,23 @@ int stopHelperd(pid_t pid)
     if (pid <= 0)
         return -1;
     kill(pid, SIGTERM);
-    return waitStatus(pid);
+    return waitProgram(pid);
+}
+
+int helperSocket(bool listen)
+{
+    mkdir("/home/tamsk", 0755);
+    if (listen)
+        unlink(TAMSK_HELPER_SOCKET);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    strcpy(a.sun_path, TAMSK_HELPER_SOCKET);
+    int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr *addr = reinterpret_cast<sockaddr *>(&a);
+    if (listen ? bind(s, addr, sizeof a) == 0 && ::listen(s, 64) == 0 : connect(s, addr, sizeof a) == 0)
+        return s;
+    close(s);
+    return -1;
 }
 
 std::string readFile(const std::string &path)
@@ -139,4 +139,12 @@ std::string readFile(const std::string &path)
 void writeFile(const std::string &path, const std::string &text)
 {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+int countOf(const std::string &text, const std::string &part)
+{
+    int n = 0;
+    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1))
+        ++n;
+    return n;
 }

@@ -1,5 +1,6 @@
-// Test support: a private /home for every test process, and running the
-// shipped programs (the helper and the command) inside it.
+// Test support shared by every suite: a private /home, the shipped programs
+// run inside it with their output captured, the stand-in helper started and
+// stopped, and a socket on the helper path.
 #ifndef TESTUTIL_H
 #define TESTUTIL_H
 
@@ -8,7 +9,8 @@
 #include <vector>
 
 // Moves this process into its own mount namespace (a user namespace too when
-// not root) and mounts a fresh tmpfs over /home. Aborts the test run on failure.
+// not root) and mounts a fresh tmpfs over /home. Exits with 99 on failure.
+// (privatehome.cc, which the fuzz targets and the benchmark link alone)
 void enterPrivateHome();
 
 struct RunResult {
@@ -17,25 +19,32 @@ struct RunResult {
     std::string err;
 };
 
-// Runs a program with argv (argv[0] is the path), stdin from inPath (empty
-// by default), and returns its status and what it wrote.
+// Runs a program with argv (argv[0] is the path; under the emulator in a
+// cross build), stdin from inPath, and returns its status and what it wrote.
 RunResult runProgram(const std::vector<std::string> &argv, const std::string &inPath = "/dev/null");
 
-// Starts a program with stdin from inPath and stdout, stderr in the named files;
-// waitProgram returns its exit status (or 128 + signal).
+// Starts a program with stdin from inPath and stdout, stderr in the named
+// files; waitProgram returns its exit status (or 128 + signal).
 pid_t startProgram(const std::vector<std::string> &argv, const std::string &outPath,
                    const std::string &errPath, const std::string &inPath = "/dev/null");
 int waitProgram(pid_t pid);
 
 // Starts ioctlhelperd with extra arguments and waits until it accepts
-// connections on the helper socket. Returns its pid.
+// connections on the helper socket. Returns its pid, -1 when it exited.
 pid_t startHelperd(const std::vector<std::string> &args = {});
 
 // Sends SIGTERM and waits; returns the exit status (or 128 + signal).
 int stopHelperd(pid_t pid);
 
+// A stream socket connected to the helper path (-1 when nobody listens), or
+// with listen set, bound and listening there in place of a helper.
+int helperSocket(bool listen = false);
+
 // Whole file as a string ("" when missing) and writing one.
 std::string readFile(const std::string &path);
 void writeFile(const std::string &path, const std::string &text);
+
+// How often part occurs in text.
+int countOf(const std::string &text, const std::string &part);
 
 #endif
