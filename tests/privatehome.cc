@@ -1,6 +1,9 @@
 // A private mount namespace with a fresh tmpfs over /home, so tests and
-// fuzzers use the real fixed paths without touching the host.
+// fuzzers use the real fixed paths without touching the host; a socket on
+// the helper path inside it.
 #include "testutil.h"
+
+#include "tamskpaths.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +13,9 @@
 #include <sched.h>
 #include <string>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -50,3 +56,18 @@ void enterPrivateHome()
         fail("tmpfs on /home");
 }
 
+int helperSocket(bool listen)
+{
+    mkdir("/home/tamsk", 0755);
+    if (listen)
+        unlink(TAMSK_HELPER_SOCKET);
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    strcpy(a.sun_path, TAMSK_HELPER_SOCKET);
+    int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr *addr = reinterpret_cast<sockaddr *>(&a);
+    if (listen ? bind(s, addr, sizeof a) == 0 && ::listen(s, 64) == 0 : connect(s, addr, sizeof a) == 0)
+        return s;
+    close(s);
+    return -1;
+}

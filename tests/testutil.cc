@@ -13,9 +13,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,22 +108,6 @@ int stopHelperd(pid_t pid)
         return -1;
     kill(pid, SIGTERM);
     return waitProgram(pid);
-}
-
-int helperSocket(bool listen)
-{
-    mkdir("/home/tamsk", 0755);
-    if (listen)
-        unlink(TAMSK_HELPER_SOCKET);
-    sockaddr_un a = {};
-    a.sun_family = AF_UNIX;
-    strcpy(a.sun_path, TAMSK_HELPER_SOCKET);
-    int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr *addr = reinterpret_cast<sockaddr *>(&a);
-    if (listen ? bind(s, addr, sizeof a) == 0 && ::listen(s, 64) == 0 : connect(s, addr, sizeof a) == 0)
-        return s;
-    close(s);
-    return -1;
 }
 
 std::string readFile(const std::string &path)

@@ -8,10 +8,17 @@
 #include <sys/types.h>
 #include <vector>
 
+// ---- privatehome.cc, which the fuzz targets and the benchmark link alone
+
 // Moves this process into its own mount namespace (a user namespace too when
 // not root) and mounts a fresh tmpfs over /home. Exits with 99 on failure.
-// (privatehome.cc, which the fuzz targets and the benchmark link alone)
 void enterPrivateHome();
+
+// A stream socket connected to the helper path (-1 when nobody listens), or
+// with listen set, bound and listening there in place of a helper.
+int helperSocket(bool listen = false);
+
+// ---- testutil.cc
 
 struct RunResult {
     int status = -1; // exit status, or 128 + signal
@@ -36,9 +43,6 @@ pid_t startHelperd(const std::vector<std::string> &args = {});
 // Sends SIGTERM and waits; returns the exit status (or 128 + signal).
 int stopHelperd(pid_t pid);
 
-// A stream socket connected to the helper path (-1 when nobody listens), or
-// with listen set, bound and listening there in place of a helper.
-int helperSocket(bool listen = false);
 
 // Whole file as a string ("" when missing) and writing one.
 std::string readFile(const std::string &path);
