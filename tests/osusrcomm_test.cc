@@ -214,7 +214,8 @@ TEST(DeviceStream, TransfersInChunksOf1024Bytes)
     const std::string data = bytes(3000, 5), open = answer(26, 0, "", 100);
     const auto chunk = [&](size_t at, size_t n) { return answer(1044, 0, data.substr(at, n)); };
     // write: tamskdevwr with input bytes to send, else tamskdevrd; moved: bytes taken or written out
-    struct Case { bool write; size_t input; Packets answers; int32_t rc; std::string err; size_t moved; };
+    struct Case { bool write; size_t input; Packets answers; int32_t rc; std::string err; size_t moved;
+                  bool noMemory = false; };
     const Case cases[] = {
         {false, 0, {open, chunk(0, 1024), chunk(1024, 1024), chunk(2048, 452), answer(20), CLOSE_OK}, 0, "", 2500},
         {false, 0, {open, chunk(0, 1024), answer(20, 5), CLOSE_OK}, 32, report("ERROR: Failed to recv Dev Read "
@@ -224,13 +225,19 @@ TEST(DeviceStream, TransfersInChunksOf1024Bytes)
         {true, 3000, {open, answer(1024, 9, "", 101), CLOSE_OK}, 32, report("ERROR: Failed to recv Dev Write Response"
              " - rc=", 20, 6, 1024, 9) + "Failed to write the last 1024 bytes to ZARUD socket - 0\nFailed to write to "
              "ZARUD socket - 0 \n", 1024},
+        {false, 0, {}, 12, "tamskdevrd malloc failure\n", 0, true},
+        {true, 0, {}, 12, "tamskdevwr malloc failure\n", 0, true},
+        {false, 0, {}, 6, "ERROR: Dev Open connect rc: -1, curSock: {fd}, errno: 2\n" + OPEN_FAILED, 0},
     };
     for (const Case &k : cases) {
         SCOPED_TRACE(&k - cases);
         writeFile("/home/input", data.substr(0, k.input));
         ASSERT_TRUE(freopen("/home/input", "r", stdin));
         Peer p{{k.answers}};
-        Captured c = run([&] { return k.write ? tamskdevwr("strm0") : tamskdevrd("strm0"); }, &p);
+        failAlloc = k.noMemory;
+        Captured c = run([&] { return k.write ? tamskdevwr("strm0") : tamskdevrd("strm0"); },
+                         k.answers.empty() ? nullptr : &p);
+        failAlloc = false;
         EXPECT_EQ(c.rc, k.rc);
         EXPECT_EQ(c.err, withFd(k.err, c.fd));
         EXPECT_TRUE(c.out == (k.write ? "" : data.substr(0, k.moved))) << c.out.size() << " bytes out";

@@ -106,6 +106,7 @@ int failAt = 0;
 int calls = 0;
 FILE *rewritten = nullptr;        // the file opened for writing
 bool failedRewrite = false;       // its write or close was made to fail
+bool failedCopy = false;          // the backup copy was made to fail
 bool failNow() { return failAt > 0 && ++calls == failAt; }
 
 extern "C" {
@@ -146,7 +147,11 @@ size_t __wrap_fwrite(const void *p, size_t size, size_t n, FILE *f)
 }
 int __wrap_fseek(FILE *f, long off, int whence) { return failNow() ? -1 : __real_fseek(f, off, whence); }
 long __wrap_ftell(FILE *f) { return failNow() ? -1 : __real_ftell(f); }
-int __wrap_system(const char *command) { return failNow() ? -1 : __real_system(command); }
+int __wrap_system(const char *command)
+{
+    failedCopy = failNow();
+    return failedCopy ? -1 : __real_system(command);
+}
 }
 
 // The report's golden text covers the display texts of 0 to 4 and 7; here
@@ -263,6 +268,7 @@ TEST_F(Topology, LookupsLoadOnceUnlessReloadIsOne)
     sent.clear();
     EXPECT_EQ(apGetTopology(0xB00, 0, 1), 0);
     EXPECT_EQ(traceIds(), "20581 20592 20582 20597 20584 ");
+    EXPECT_EQ(findTrace(20584)->words, (std::vector<uint32_t>{0xB00, 0, 0, 0, 0}));
     EXPECT_EQ(messages(),
               "parseConfigDataFile: Could not open config data file. Default values will be used. \n"
               "apGetTopology: adapterId:B00, Port:0 Not found in array returning:0 (OS_TOPOLOGY_UNKNOWN) \n");
@@ -333,16 +339,16 @@ TEST_F(Topology, StoreKeepsEveryRecordOfALongPaddedFile)
 
 // Each file operation of a store, and its copy command, fails once in turn:
 // the previous content is always in the file or the backup, and a failed
-// rewrite is reported as one.
+// rewrite or copy is reported as one.
 TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
 {
     const std::string before = "B00:0:2 \nB00:1:3 \n";
     int total = 0;
     for (int at = 1; at <= total + 1; ++at) {
         writeFile(TAMSK_CONFIG_FILE, before);
-        unlink(BACKUP.c_str());
+        writeFile(BACKUP, "B06:9:9 \n"); // older, of another length
         sent.clear();
-        failedRewrite = false;
+        failedRewrite = failedCopy = false;
         calls = 0;
         failAt = at;
         int32_t r = apStoreTopology(0xB06, 2, 4, 0);
@@ -352,6 +358,7 @@ TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
         EXPECT_TRUE(file == before || readFile(BACKUP) == before) << at;
         EXPECT_TRUE(r != 0 || file.find("B06:2:4 \n") != std::string::npos) << at;
         EXPECT_EQ(failedRewrite, findTrace(20609) != nullptr) << at;
+        EXPECT_TRUE(!failedCopy || findTrace(20610)) << at; // the older backup's length differs
     }
     EXPECT_GT(total, 10);
 }
