@@ -1,5 +1,6 @@
-// Topology table text forms, loading, lookup and store, with the relay
-// replaced by a recorder of the trace events and messages it is handed.
+// Topology text forms, loading, lookup and store, with the relay replaced by
+// a recorder of the trace events and messages it is handed, and the store's
+// file operations behind wrappers that fail one call on demand.
 #include "apcfgcommon.h"
 #include "osslnxadaptconfig.h"
 #include "tamskpaths.h"
@@ -18,38 +19,31 @@
 
 namespace {
 
-struct Sent {
-    uint32_t eventId; // 0 for a message
-    std::vector<uint32_t> words;
-    std::string text;
-};
-std::vector<Sent> sent;
+// What the library handed over: "#20581 b00 1 100 0 0" for a trace event
+// (its id and data words), or a message's text.
+std::vector<std::string> sent;
 int32_t messageResult = 0;
-
 const std::string BACKUP = std::string(TAMSK_CONFIG_FILE) + ".bak";
+const std::string NOT_FOUND =
+    "apGetTopology: adapterId:FFFF, Port:9 Not found in array returning:0 (OS_TOPOLOGY_UNKNOWN) \n";
 
-std::string traceIds()
+// The event ids, or the messages, in the order they were sent.
+std::string sentText(bool events)
 {
     std::string s;
-    for (const Sent &e : sent)
-        s += e.eventId ? std::to_string(e.eventId) + " " : "";
+    for (const std::string &e : sent)
+        if ((e[0] == '#') == events)
+            s += events ? e.substr(1, 6) : e;
     return s;
 }
 
-std::string messages()
+// The data words of the first event id, "" when it was not sent.
+std::string words(const char *id)
 {
-    std::string s;
-    for (const Sent &e : sent)
-        s += e.eventId ? "" : e.text;
-    return s;
-}
-
-const Sent *findTrace(uint32_t id)
-{
-    for (const Sent &e : sent)
-        if (e.eventId == id)
-            return &e;
-    return nullptr;
+    for (const std::string &e : sent)
+        if (e.compare(0, 7, "#" + std::string(id) + " ") == 0)
+            return e.substr(7);
+    return "";
 }
 
 std::string tableText()
@@ -67,7 +61,6 @@ struct Topology : testing::Test {
         unlink(TAMSK_CONFIG_FILE);
         unlink(BACKUP.c_str());
         sent.clear();
-        messageResult = 0;
     }
     // Loads content as the configuration file and clears the record.
     void load(const std::string &content)
@@ -77,6 +70,12 @@ struct Topology : testing::Test {
         sent.clear();
     }
 };
+
+// File operations fail on demand: the failAt-th call while armed fails once.
+int failAt = 0, calls = 0;
+FILE *rewritten = nullptr; // the file opened for writing
+bool failedRewrite = false, failedCopy = false;
+bool failNow() { return failAt > 0 && ++calls == failAt; }
 
 } // namespace
 
@@ -88,26 +87,21 @@ extern "C" int32_t tamskioctl(uint32_t, void *data, uint32_t len)
     EXPECT_EQ(block.length, AP_DDS_SIZE);
     if (block.command == AP_USER_TRACE) {
         const UserTrace &t = block.trace;
-        AdapterDds rest = block; // all but the event's own words is zero
-        rest.length = rest.command = rest.trace.eventId = rest.trace.d1 = rest.trace.d2 = rest.trace.d3 = 0;
-        rest.trace.d4 = 0;
-        rest.trace.d5 = 0;
-        EXPECT_EQ(std::string(reinterpret_cast<char *>(&rest), sizeof rest), std::string(sizeof rest, '\0'));
-        sent.push_back({t.eventId, {t.d1, t.d2, t.d3, t.d4, uint32_t(t.d5)}, ""});
+        char text[80];
+        snprintf(text, sizeof text, "#%u %x %x %x %x %d", t.eventId, t.d1, t.d2, t.d3, t.d4, t.d5);
+        sent.push_back(text);
+        AdapterDds rest; // all but the event's own words is zero
+        memset(&rest, 0, sizeof rest);
+        rest.length = AP_DDS_SIZE;
+        rest.command = AP_USER_TRACE;
+        rest.trace = {{}, t.eventId, t.d1, t.d2, t.d3, t.d4, t.d5, {}};
+        EXPECT_EQ(memcmp(&rest, &block, sizeof rest), 0) << text;
         return 0;
     }
     EXPECT_EQ(block.ate.ateFlags[0], 1);
-    sent.push_back({0, {}, block.ate.message});
+    sent.push_back(block.ate.message);
     return messageResult;
 }
-
-// File operations fail on demand: the failAt-th call while armed fails once.
-int failAt = 0;
-int calls = 0;
-FILE *rewritten = nullptr;        // the file opened for writing
-bool failedRewrite = false;       // its write or close was made to fail
-bool failedCopy = false;          // the backup copy was made to fail
-bool failNow() { return failAt > 0 && ++calls == failAt; }
 
 extern "C" {
 FILE *__real_fopen(const char *, const char *);
@@ -123,8 +117,7 @@ FILE *__wrap_fopen(const char *path, const char *mode)
     if (failNow())
         return errno = EIO, nullptr;
     FILE *f = __real_fopen(path, mode);
-    if (mode[0] == 'w')
-        rewritten = f;
+    rewritten = mode[0] == 'w' ? f : rewritten;
     return f;
 }
 // A failing close loses what was still buffered, as on a full disk.
@@ -133,11 +126,10 @@ int __wrap_fclose(FILE *f)
     bool fail = failNow();
     failedRewrite = failedRewrite || (fail && f == rewritten);
     rewritten = f == rewritten ? nullptr : rewritten;
-    if (!fail)
-        return __real_fclose(f);
-    __fpurge(f);
-    __real_fclose(f);
-    return errno = ENOSPC, EOF;
+    if (fail)
+        __fpurge(f);
+    int r = __real_fclose(f);
+    return fail ? (errno = ENOSPC, EOF) : r;
 }
 size_t __wrap_fread(void *p, size_t size, size_t n, FILE *f) { return failNow() ? 0 : __real_fread(p, size, n, f); }
 size_t __wrap_fwrite(const void *p, size_t size, size_t n, FILE *f)
@@ -154,142 +146,146 @@ int __wrap_system(const char *command)
 }
 }
 
-// The report's golden text covers the display texts of 0 to 4 and 7; here
-// the edges: a value beyond 2^31 shows as a negative number.
-TEST(TopologyText, ValueTextsOfLargeValues)
+// The report's golden text covers the value texts of 0 to 4 and 7; here the
+// edges: a value beyond 2^31 shows as a negative number, the longest fits.
+TEST(TopologyText, ValueTextsAndTableForms)
 {
-    char text[44];
+    char text[200];
     EXPECT_EQ(topValToString(text, 4294967295u), 34);
     EXPECT_STREQ(text, "-1 - ERROR: Input NOT Recognized! ");
-    EXPECT_EQ(topValToString(text, 2147483648u), 43); // the longest text still fits
-}
-
-TEST(TopologyText, FileAndIndexedFormsFitOrRefuseWhole)
-{
+    EXPECT_EQ(topValToString(text, 2147483648u), 43);
     memset(topologyAry, 0, sizeof topologyAry);
     topologyAry[0] = {0xB00, 0, 2};
     topologyAry[1] = {0xB00, 1, 3};
-    const char *tooSmall = "ERROR: the input sting is too small to hold the string representaiton of the topology array \n";
+    const std::string tooSmall =
+        "ERROR: the input sting is too small to hold the string representaiton of the topology array \n";
     const struct { int32_t len; int32_t withIndex; std::string text; int32_t fit; } cases[] = {
-        {100, 0, "B00:0:2 \nB00:1:3 \n", 1},
         {100, 1, "0  B00:0:2 \n1  B00:1:3 \n", 1},
-        {19, 0, "B00:0:2 \nB00:1:3 \n", 1},   // exactly len - 1 characters
-        {18, 0, std::string(tooSmall).substr(0, 17), 0},
-        {10, 7, std::string(tooSmall).substr(0, 9), 0},
-        {200, 1 + 1, "B00:0:2 \nB00:1:3 \n", 1}, // only exactly 1 selects the index
+        {19, 0, "B00:0:2 \nB00:1:3 \n", 1}, // exactly len - 1 characters
+        {18, 0, tooSmall.substr(0, 17), 0},
+        {10, 7, tooSmall.substr(0, 9), 0},
+        {200, 2, "B00:0:2 \nB00:1:3 \n", 1}, // only exactly 1 selects the index
+        {0, 0, "untouched", 0},
+        {-1, 0, "untouched", 0},
     };
     for (const auto &c : cases) {
-        char text[200];
-        memset(text, 'x', sizeof text);
+        snprintf(text, sizeof text, "untouched");
         EXPECT_EQ(topArrayToString(text, c.len, c.withIndex), c.fit);
         EXPECT_EQ(std::string(text), c.text) << c.len;
     }
-    char untouched[4] = "abc";
-    topArrayToString(untouched, 0, 0);
-    topArrayToString(untouched, -1, 0);
-    EXPECT_STREQ(untouched, "abc");
     topologyAry[1] = {0, 0, 0}; // a gap ends the text
     topologyAry[2] = {0xB06, 0, 1};
     EXPECT_EQ(tableText(), "B00:0:2 \n");
-}
-
-TEST(TopologyText, FilterKeepsNewlinesDigitsLettersAndColons)
-{
-    const struct { const char *in; const char *out; } cases[] = {
-        {"B00 : 0:2 \r\n", "B00:0:2\n"},
-        {"\tb06 :-1 :+1;_.\n", "b06:1:1\n"},
-        {"0x1F", "0x1F"},
-        {"\xE9\x1F", ""},
-        {"", ""},
-        {"\n\n\n", "\n\n\n"},
-    };
-    for (const auto &c : cases) {
-        char text[64];
-        snprintf(text, sizeof text, "%s", c.in);
-        removeWhiteSpace(text);
-        EXPECT_STREQ(text, c.out);
-    }
     removeWhiteSpace(nullptr);
 }
 
 TEST_F(Topology, LoadsFileForms)
 {
-    const struct { std::string file; std::string table; std::string msgs; std::string traces; } cases[] = {
-        {"B00:0:2 \nB00:1:3 \n", "B00:0:2 \nB00:1:3 \n", "", "20596 "},
-        {"\tb06 : 1 : 1\r\n", "B06:1:1 \n", "", "20596 "},
-        {"0xB06:1:1\n", "B06:1:1 \n", "", "20596 "},
-        {"123456789AB:99999999999:1\n", "FFFF:255:1 \n", "", "20596 "}, // 32-bit saturation
-        {"\n\nB00:0:1\n\n10B00:256:4\nB06:12:0\n", "B00:0:1 \nB00:0:4 \nB06:12:0 \n", "", "20596 "},
-        {"B00:0:7 \n", "B00:0:2 \n", "The config data read was NOT valid! val: 7 !Defaulting to 2 (OS_FC_AL) \n",
-         "20611 20596 "},
-        {"0:1:1\n:::\nB00\nB06:3:1\n", "B00:0:0 \nB06:3:1 \n", "", "20596 "}, // no gap behind skipped records
-        {"", "", "ERROR: The input string is zero length.\n", "20594 "},
-        {"   \t ", "", "ERROR: The input string is zero length.\n", "20594 "},
-        {"\n \n\n", "", "", "20596 "},
-        {std::string(300, '1') + "\nB00:1:1", "B00:1:1 \n", "", "20596 "}, // overlong record skipped
+    std::string limit; // 256 records: the last is read, more are not
+    for (int i = 0; i < 257; ++i)
+        limit += i < 255 ? "1\n" : "2:0:9\n";
+    const struct { std::string file, table, msgs, traces, words; } cases[] = {
+        {"B00:0:2 \nB00:1:3 \n", "B00:0:2 \nB00:1:3 \n", "", "20596 ", "0 0 0 0 0"},
+        // only digits, letters, ':' and newlines count
+        {"\tb06 :-1 :+1;_.\r\n", "B06:1:1 \n", "", "20596 ", "0 0 0 0 0"},
+        {"\xE9 0xB06:1:1\n", "B06:1:1 \n", "", "20596 ", "0 0 0 0 0"},
+        {"123456789AB:99999999999:1\n", "FFFF:255:1 \n", "", "20596 ", "0 0 0 0 0"}, // 32-bit saturation
+        {"\n\nB00:0:1\n\n10B00:256:4\nB06:12:0\n", "B00:0:1 \nB00:0:4 \nB06:12:0 \n", "", "20596 ", "0 0 0 0 0"},
+        {"B06:1:1\nB00:3:9 \n", "B06:1:1 \nB00:3:2 \n",
+         "The config data read was NOT valid! val: 9 !Defaulting to 2 (OS_FC_AL) \n", "20611 20596 ",
+         "1 100 b00 3 9"},
+        {"0:1:1\n:::\nB00\nB06:3:1\n", "B00:0:0 \nB06:3:1 \n", "", "20596 ", "0 0 0 0 0"}, // no gap behind skipped records
+        {"", "", "ERROR: The input string is zero length.\n", "20594 ", "0 0 0 0 0"},
+        {"   \t ", "", "ERROR: The input string is zero length.\n", "20594 ", "5 0 0 0 0"},
+        {"\n \n\n", "", "", "20596 ", "0 0 0 0 0"},
+        {std::string(300, '1') + "\nB00:1:1", "B00:1:1 \n", "", "20596 ", "0 0 0 0 0"}, // overlong record skipped
+        {"B00:1:1\n" + std::string(1, '\0') + "B06:1:1\n", "B00:1:1 \n", "", "20596 ", "0 0 0 0 0"}, // text ends at NUL
+        {limit, "", "The config data read was NOT valid! val: 9 !Defaulting to 2 (OS_FC_AL) \n"
+                    "The max number of records have been read. Exiting \n",
+         "20611 20591 20596 ", "ff 100 2 0 9"},
     };
     for (const auto &c : cases) {
         writeFile(TAMSK_CONFIG_FILE, c.file);
         sent.clear();
         apGetTopology(0xFFFF, 9, 1);
-        EXPECT_EQ(tableText(), c.table) << c.file;
-        EXPECT_EQ(messages(), c.msgs + "apGetTopology: adapterId:FFFF, Port:9 Not found in array returning:0 "
-                                       "(OS_TOPOLOGY_UNKNOWN) \n") << c.file;
-        EXPECT_EQ(traceIds(), "20581 20592 20582 " + c.traces + "20584 ") << c.file;
+        if (&c != &cases[std::size(cases) - 1]) {
+            EXPECT_EQ(tableText(), c.table) << c.file;
+        }
+        EXPECT_EQ(sentText(false), c.msgs + NOT_FOUND) << c.file;
+        EXPECT_EQ(sentText(true), "20581 20592 20582 " + c.traces + "20584 ") << c.file;
+        EXPECT_EQ(words(c.traces.substr(0, 5).c_str()), c.words) << c.file;
     }
-}
-
-TEST_F(Topology, OutOfRangeAndRecordLimitCarryTheirDataWords)
-{
-    writeFile(TAMSK_CONFIG_FILE, "B06:1:1\nB00:3:9\n");
-    apGetTopology(0xB00, 3, 1);
-    EXPECT_EQ(findTrace(20611)->words, (std::vector<uint32_t>{1, 256, 0xB00, 3, 9}));
-    std::string full;
-    for (int i = 0; i < 256; ++i)
-        full += "1\n";
-    writeFile(TAMSK_CONFIG_FILE, full);
-    sent.clear();
-    apGetTopology(1, 0, 1);
-    EXPECT_NE(messages().find("The max number of records have been read. Exiting \n"), std::string::npos);
-    EXPECT_EQ(findTrace(20591)->words, (std::vector<uint32_t>{256, 256, 1, 0, 0}));
-    EXPECT_EQ(topologyAry[255].adapterId, 1);
+    EXPECT_EQ(words("20591"), "100 100 2 0 2");
+    EXPECT_EQ(topologyAry[255].adapterId, 2);
 }
 
 TEST_F(Topology, LookupsLoadOnceUnlessReloadIsOne)
 {
     load("B00:0:2 \nB00:1:3 \nB00:1:4 \n");
     EXPECT_EQ(apGetTopology(0xB00, 1, 0), 3);
-    EXPECT_EQ(traceIds(), "20581 20583 ");
-    EXPECT_EQ(findTrace(20583)->words, (std::vector<uint32_t>{0xB00, 1, 3, 0, 0}));
+    EXPECT_EQ(sentText(true), "20581 20583 ");
+    EXPECT_EQ(words("20583"), "b00 1 3 0 0");
     unlink(TAMSK_CONFIG_FILE);
     sent.clear();
     EXPECT_EQ(apGetTopology(0xB00, 0, 2), 2);
-    EXPECT_EQ(traceIds(), "20581 20583 ");
+    EXPECT_EQ(sentText(true), "20581 20583 ");
     sent.clear();
     EXPECT_EQ(apGetTopology(0xB00, 0, 1), 0);
-    EXPECT_EQ(traceIds(), "20581 20592 20582 20597 20584 ");
-    EXPECT_EQ(findTrace(20584)->words, (std::vector<uint32_t>{0xB00, 0, 0, 0, 0}));
-    EXPECT_EQ(messages(),
+    EXPECT_EQ(sentText(true), "20581 20592 20582 20597 20584 ");
+    EXPECT_EQ(words("20581") + "|" + words("20592") + "|" + words("20597") + "|" + words("20584"),
+              "b00 0 100 1 0|b00 0 1 0 0|100 0 0 0 0|b00 0 0 0 0");
+    EXPECT_EQ(sentText(false),
               "parseConfigDataFile: Could not open config data file. Default values will be used. \n"
               "apGetTopology: adapterId:B00, Port:0 Not found in array returning:0 (OS_TOPOLOGY_UNKNOWN) \n");
 }
 
-TEST_F(Topology, StoreReplacesKnownPairAndKeepsBackup)
+// Stores that succeed: the file afterwards, the backup, every trace event.
+TEST_F(Topology, StoresRewriteTheFileWithABackup)
 {
-    const std::string before = "B00:0:2 \nB00:1:3 \n";
-    load(before);
-    EXPECT_EQ(apStoreTopology(0xB00, 1, 1, 0), 0);
-    EXPECT_EQ(traceIds(), "20598 20581 20592 20582 20596 20583 20600 20605 20606 20599 ");
-    EXPECT_EQ(messages(), "");
-    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), "B00:0:2 \nB00:1:1 \n");
-    EXPECT_EQ(readFile(BACKUP), before);
+    std::string padded, compact; // a hand-edited file longer than the file text
+    for (int i = 0; i < 40; ++i) {
+        std::string rec = "C" + std::to_string(10 + i) + ":" + std::to_string(i % 4) + ":1";
+        padded += rec + std::string(15 - rec.size(), ' ') + "\n";
+        compact += rec + " \n";
+    }
+    const std::string two = "B00:0:2 \nB00:1:3 \n", loaded = "20598 20581 20592 20582 20596 ";
+    const struct { std::string before; uint16_t id; uint8_t port, value; std::string after, traces, words; } cases[] = {
+        {two, 0xB00, 1, 1, "B00:0:2 \nB00:1:1 \n", loaded + "20583 20600 20605 20606 20599 ", "b00 1 1 1 0"},
+        {two, 0xB06, 2, 4, two + "B06:2:4 \n", loaded + "20584 20602 20605 20606 20599 ", "b06 2 4 2 0"},
+        {padded, 0xB00, 0, 9, compact + "B00:0:9 \n", loaded + "20584 20602 20605 20606 20599 ", "b00 0 9 28 0"},
+        {"", 0xB06, 0, 1, "B06:0:1 \n", "20598 20581 20592 20582 20597 20584 20602 20605 20607 20606 20599 ",
+         "b06 0 1 0 0"},
+    };
+    for (const auto &c : cases) {
+        unlink(BACKUP.c_str());
+        if (c.before.empty())
+            unlink(TAMSK_CONFIG_FILE);
+        else
+            writeFile(TAMSK_CONFIG_FILE, c.before);
+        sent.clear();
+        EXPECT_EQ(apStoreTopology(c.id, c.port, c.value, 0), 0);
+        EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), c.after);
+        EXPECT_EQ(readFile(BACKUP), c.before);
+        EXPECT_EQ(sentText(true), c.traces);
+        EXPECT_EQ(words(c.traces.substr(36, 5).c_str()), c.words);
+        char notFound[120];
+        snprintf(notFound, sizeof notFound, "apGetTopology: adapterId:%X, Port:%d Not found in array "
+                 "returning:0 (OS_TOPOLOGY_UNKNOWN) \n", c.id, c.port);
+        bool known = c.traces.find("20583") != std::string::npos, noFile = c.before.empty();
+        EXPECT_EQ(sentText(false),
+                  (noFile ? "parseConfigDataFile: Could not open config data file. Default values will be used. \n"
+                          : "") + std::string(known ? "" : notFound) +
+                      (noFile ? "updateFile: No data file found, a new one will be created. \n" : ""));
+    }
+    EXPECT_EQ(access(BACKUP.c_str(), F_OK), -1); // no file, no backup
+    EXPECT_EQ(words("20607"), "1 0 0 0 0");
 }
 
 TEST_F(Topology, VerboseStoreReportsEveryStep)
 {
     load("B00:0:2 \n");
     EXPECT_EQ(apStoreTopology(0xB00, 0, 3, 1), 0);
-    EXPECT_EQ(messages(),
+    EXPECT_EQ(sentText(false),
               "apStoreTopology:Enter Function: adapterId:B00, portNumber:0, inToplogyVal:3 \n"
               "apStoreTopology:contents of the topologyAry array BEFORE:\n0  B00:0:2 \n\n"
               "The string that will be written out to the file:\nB00:0:3 \n"
@@ -302,39 +298,6 @@ TEST_F(Topology, VerboseStoreReportsEveryStep)
               "file: \nString written: \nB00:0:3 \n \nString Read:\nB00:0:3 \n \n"
               "updateConfigDataFile()  Exiting with no ERROR \n"
               "apStoreTopology(): Exiting without error \n");
-}
-
-TEST_F(Topology, StoreAppendsNewPairAndCreatesMissingFile)
-{
-    load("B00:0:2 \nB00:1:3 \n");
-    EXPECT_EQ(apStoreTopology(0xB06, 2, 4, 0), 0);
-    EXPECT_EQ(findTrace(20602)->words, (std::vector<uint32_t>{0xB06, 2, 4, 2, 0}));
-    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), "B00:0:2 \nB00:1:3 \nB06:2:4 \n");
-    unlink(TAMSK_CONFIG_FILE);
-    unlink(BACKUP.c_str());
-    sent.clear();
-    EXPECT_EQ(apStoreTopology(0xB00, 0, 9, 0), 0);
-    EXPECT_EQ(findTrace(20607)->words, (std::vector<uint32_t>{1, 0, 0, 0, 0}));
-    EXPECT_NE(messages().find("updateFile: No data file found, a new one will be created. \n"), std::string::npos);
-    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), "B00:0:9 \n");
-    EXPECT_EQ(access(BACKUP.c_str(), F_OK), -1);
-}
-
-// A hand-edited file longer than the file text is read whole and rewritten
-// compact; no record is lost.
-TEST_F(Topology, StoreKeepsEveryRecordOfALongPaddedFile)
-{
-    std::string padded, compact;
-    for (int i = 0; i < 40; ++i) {
-        std::string rec = "C" + std::to_string(10 + i) + ":" + std::to_string(i % 4) + ":1";
-        padded += rec + std::string(15 - rec.size(), ' ') + "\n";
-        compact += rec + " \n";
-    }
-    ASSERT_EQ(padded.size(), 640u);
-    load(padded);
-    EXPECT_EQ(apStoreTopology(0xB00, 0, 2, 0), 0);
-    EXPECT_EQ(apStoreTopology(0xB06, 1, 3, 0), 0);
-    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), compact + "B00:0:2 \nB06:1:3 \n");
 }
 
 // Each file operation of a store, and its copy command, fails once in turn:
@@ -357,25 +320,15 @@ TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
         std::string file = readFile(TAMSK_CONFIG_FILE);
         EXPECT_TRUE(file == before || readFile(BACKUP) == before) << at;
         EXPECT_TRUE(r != 0 || file.find("B06:2:4 \n") != std::string::npos) << at;
-        EXPECT_EQ(failedRewrite, findTrace(20609) != nullptr) << at;
-        EXPECT_TRUE(!failedCopy || findTrace(20610)) << at; // the older backup's length differs
+        EXPECT_EQ(failedRewrite, words("20609") == "1 0 0 0 0") << at;
+        EXPECT_TRUE(!failedCopy || words("20610") != "") << at; // the older backup's length differs
     }
     EXPECT_GT(total, 10);
 }
 
+// 57 records of 9 characters do not fit the file text; their indexed
+// listing goes out whole, in pieces that each fit the message buffer.
 TEST_F(Topology, StoreRefusesTableTooLargeForTheFile)
-{
-    std::string full;
-    for (int i = 0; i < 57; ++i)
-        full += "B00:" + std::to_string(i % 10) + ":" + std::to_string(i % 5) + " \n";
-    load(full);
-    EXPECT_EQ(apStoreTopology(0xB06, 9, 2, 0), -1);
-    EXPECT_NE(findTrace(20601), nullptr);
-    EXPECT_NE(messages().find("ERROR: The data is too large and will overflow String buffer \n"), std::string::npos);
-    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), full);
-}
-
-TEST_F(Topology, VerboseListingLongerThanMessageBufferGoesOutWhole)
 {
     std::string full, listing;
     for (int i = 0; i < 57; ++i) {
@@ -384,12 +337,15 @@ TEST_F(Topology, VerboseListingLongerThanMessageBufferGoesOutWhole)
         listing += std::to_string(i) + "  " + rec;
     }
     load(full);
-    apStoreTopology(0xB00, 0, 1, 1);
-    std::string text = messages();
+    EXPECT_EQ(apStoreTopology(0xB06, 9, 2, 1), -1);
+    EXPECT_EQ(words("20601"), "b06 9 2 39 0");
+    std::string text = sentText(false);
     EXPECT_NE(text.find("apStoreTopology:contents of the topologyAry array BEFORE:\n" + listing + "\n"),
               std::string::npos);
-    for (const Sent &e : sent)
-        EXPECT_LT(e.text.size(), size_t(AP_MSG_SIZE));
+    EXPECT_NE(text.find("ERROR: The data is too large and will overflow String buffer \n"), std::string::npos);
+    for (const std::string &e : sent)
+        EXPECT_LT(e.size(), size_t(AP_MSG_SIZE));
+    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), full);
 }
 
 TEST_F(Topology, MessagesFallBackToStandardOutputAfterFirstFailure)

@@ -19,8 +19,8 @@ int32_t topValToString(char *dst, uint32_t value);
 
 /* Writes the used part of topologyAry into str (len bytes): the indexed
    listing when withIndex is 1, else the file form. When the text does not
-   fit, str holds the too-small message instead and the result is 0;
-   otherwise the result is 1 (also for len <= 0, where str is untouched). */
+   fit, str holds the too-small message instead and the result is 0; for
+   len <= 0, str is untouched and the result is 0; otherwise it is 1. */
 int32_t topArrayToString(char *str, int32_t len, int32_t withIndex);
 
 /* Keeps only newlines, digits, letters and colons of str, in place; null
