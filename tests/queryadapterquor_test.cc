@@ -100,6 +100,8 @@ TEST(OperatorCommands, CommandLinesAndOutcomes)
         }
     }
     EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), "B00:1:2 \n");
+    // Output that does not reach standard output is a failed transfer.
+    EXPECT_EQ(waitProgram(startProgram({DEV, "--help"}, "/dev/full", "/dev/null")), 32);
 }
 
 TEST(QueryOutcome, HelperNotReachable)
