@@ -147,6 +147,7 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
         {[&](int fd) { return quorHelperIoctl(fd, 27, buf, 1200, data, 16); }, answer(40, 0, bytes(20, 8)), 0,
          report(IOCTL_RC, -4, 6, 40, 0), 40},
         {recv64, pkt({0, 6, 20, 0, 0}), 0, "", 20},
+        {[&](int fd) { return quorHelperWrite(fd, buf, 20); }, answer(0), 20, "", 0}, // no payload is no error
     };
     const std::string whole = answer(36, 0, bytes(16, 1)); // and that packet cut at every length
     for (size_t cut = 0; cut <= whole.size(); ++cut)

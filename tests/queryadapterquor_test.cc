@@ -147,6 +147,7 @@ TEST(QueryOutcome, AnswersOfTheModel)
         r = query({"-l", "wyrafc000", "-p", port});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out.substr(0, 59), "Results from calling apQueryHaPortPhysCfg() for wyrafc000 \n");
+        EXPECT_NE(r.out.find(std::string("wyrafc000 port ") + port + ": WWPN"), std::string::npos) << r.out;
     }
     EXPECT_EQ(stopHelperd(helper), 0);
 }

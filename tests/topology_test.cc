@@ -195,6 +195,7 @@ TEST_F(Topology, LoadsFileForms)
          "The config data read was NOT valid! val: 9 !Defaulting to 2 (OS_FC_AL) \n", "20611 20596 ",
          "1 100 b00 3 9"},
         {"0:1:1\n:::\nB00\nB06:3:1\n", "B00:0:0 \nB06:3:1 \n", "", "20596 ", "0 0 0 0 0"}, // no gap behind skipped records
+        {"b0g:1a:2b\n", "B0:1:2 \n", "", "20596 ", "0 0 0 0 0"}, // digits of the field's base only
         {"", "", "ERROR: The input string is zero length.\n", "20594 ", "0 0 0 0 0"},
         {"   \t ", "", "ERROR: The input string is zero length.\n", "20594 ", "5 0 0 0 0"},
         {"\n \n\n", "", "", "20596 ", "0 0 0 0 0"},
@@ -345,6 +346,18 @@ TEST_F(Topology, StoreRefusesTableTooLargeForTheFile)
     EXPECT_NE(text.find("ERROR: The data is too large and will overflow String buffer \n"), std::string::npos);
     for (const std::string &e : sent)
         EXPECT_LT(e.size(), size_t(AP_MSG_SIZE));
+    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), full);
+    full.clear(); // every entry used and the pair not among them
+    for (int i = 0; i < 256; ++i)
+        full += "C" + std::to_string(i / 10) + ":" + std::to_string(i % 10) + ":1\n";
+    load(full);
+    EXPECT_EQ(apStoreTopology(0xB06, 9, 2, 0), -1);
+    EXPECT_EQ(words("20602") + "|" + words("20603"), "b06 9 2 100 0|b06 9 2 100 0");
+    const std::string banner = "wmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwm \n";
+    const std::string end = "for was not found, the data is corrupt somewhere         \n" + banner +
+                            "ERROR: the input sting is too small to hold the string representaiton of the topology array \n";
+    text = sentText(false);
+    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), end.size())), end);
     EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), full);
 }
 
