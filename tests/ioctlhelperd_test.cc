@@ -49,7 +49,9 @@ TEST(Helperd, ModelFileBadRequestsAndEventLog)
     const struct { std::string line, err; } lines[] = {
         {"# test adapters\nmessages refuse=1\ntraces rc=-1\nwyrafc053 ioctl=53\n", ""},
         {"wyrafc000 id=0xB00 ports=2 loc=TEST-LOC-1 topo=1,4 wwpn=100000aabbccdd01,100000AABBCCDD02 # two", ""},
+        {"wyrafc099 ports=255 speed=0xFF ioctl=2147483647", ""}, // the largest values taken
         {"wyrafc009 ports=256", "bad \"ports=256\""},
+        {"wyrafc009 ioctl=1,2", "bad \"ioctl=1,2\""},
         {"wyrafc009 topo=1,2,3,4,0", "bad \"topo=1,2,3,4,0\""},
         {"wyrafc009 loc=BAY1-SLOT3-ABCDEF", "bad \"loc=BAY1-SLOT3-ABCDEF\""},
         {"wyrafc009 wwpn=10000ABCDEF0001", "bad \"wwpn=10000ABCDEF0001\""},
@@ -69,7 +71,7 @@ TEST(Helperd, ModelFileBadRequestsAndEventLog)
         writeFile("/home/bad", model + l.line + "\n");
         RunResult r = l.err.empty() ? RunResult{2, "", ""} : runProgram({HELPERD, "-m", "/home/bad"});
         EXPECT_EQ(2, r.status) << l.line;
-        EXPECT_EQ(l.err.empty() ? "" : "ioctlhelperd: /home/bad:7: " + l.err + "\n", r.err);
+        EXPECT_EQ(l.err.empty() ? "" : "ioctlhelperd: /home/bad:8: " + l.err + "\n", r.err);
     }
     rmdir(TAMSK_HELPER_SOCKET);
     writeFile("/home/model", model);
