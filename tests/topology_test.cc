@@ -195,7 +195,7 @@ TEST_F(Topology, LoadsFileForms)
          "The config data read was NOT valid! val: 9 !Defaulting to 2 (OS_FC_AL) \n", "20611 20596 ",
          "1 100 b00 3 9"},
         {"0:1:1\n:::\nB00\nB06:3:1\n", "B00:0:0 \nB06:3:1 \n", "", "20596 ", "0 0 0 0 0"}, // no gap behind skipped records
-        {"b0g:1a:2b\n", "B0:1:2 \n", "", "20596 ", "0 0 0 0 0"}, // digits of the field's base only
+        {"b0g:1a:1a\n", "B0:1:1 \n", "", "20596 ", "0 0 0 0 0"}, // digits of the field's base only
         {"", "", "ERROR: The input string is zero length.\n", "20594 ", "0 0 0 0 0"},
         {"   \t ", "", "ERROR: The input string is zero length.\n", "20594 ", "5 0 0 0 0"},
         {"\n \n\n", "", "", "20596 ", "0 0 0 0 0"},
