@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <glob.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -209,4 +210,6 @@ TEST(Helperd, OptionsUsageErrorsStopSignalsAndStaleSocket)
         EXPECT_EQ(std::to_string(c.status) + c.out + "|" + c.err, std::to_string(r.status) + r.out + "|" + r.err);
     }
     EXPECT_NE(std::string::npos, runProgram({HELPERD, "--help"}).out.find("\n -M, --mode <mode>   "));
+    glob_t temporary;
+    EXPECT_EQ(GLOB_NOMATCH, glob("/home/tamsk/.ioctl.*", 0, nullptr, &temporary)); // none left behind
 }

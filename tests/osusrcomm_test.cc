@@ -186,6 +186,7 @@ TEST(IoctlRelay, ResultsAndReports)
         {{}, 6, "ERROR: Dev Open connect rc: -1, curSock: {fd}, errno: 2\n" + OPEN_FAILED, sent},
         {{}, 6, OPEN_FAILED, sent, 0, 0},
         {{}, 12, "ioctlquor malloc failure\n", sent, 0, 1112, true},
+        {{{A, answer(21, 0, "y"), CLOSE_OK}}, 0, "", "y" + sent.substr(1), 0, 1}, // the smallest open buffer
         {{{B}, {B}, {B}, {B}, {B}, {B}}, 6, OPEN_FAILED, sent, 5},
         {{{B}, {B}, {B}, {R}, {R}, {R}, {R}, {B}, {B}, {A, answer(1132, 0, back), CLOSE_OK}}, 0, "", back, 9},
         {{{pkt({24, HELPER_RESPONSE, 21, 0, 0}, "long")}}, 6, report(OPEN_RC, -4, 6, 21, 0) + OPEN_FAILED, sent},
@@ -209,6 +210,13 @@ TEST(IoctlRelay, ResultsAndReports)
                         pkt({1132, HELPER_DEV_IOCTL, 1132, 0, 27}, sent), CLOSE_REQUEST}));
         }
     }
+    Peer p{{{A, answer(1132, 0, back), CLOSE_OK}}}; // a caller without standard input gets socket 0
+    std::string data = sent;
+    int in = dup(0);
+    Captured c = run([&] { close(0); int32_t r = tamskioctl(27, &data[0], 1112); dup2(in, 0); return r; }, &p);
+    close(in);
+    EXPECT_EQ(c.rc, 0);
+    EXPECT_TRUE(data == back);
 }
 
 TEST(DeviceStream, TransfersInChunksOf1024Bytes)

@@ -64,6 +64,7 @@ TEST(OperatorCommands, CommandLinesAndOutcomes)
         {{STORE, "-a", "B00", "-p", "1", "-t", "2", "-x"}, 2, "", "storetopology: invalid option -- 'x'\n" + TRY},
         {{STORE, "-a", "0", "-p", "1", "-t", "2"}, 2, "", "storetopology: invalid value for -a: 0\n" + TRY},
         {{STORE, "-a", "B00", "-p", "256", "-t", "2"}, 2, "", "storetopology: invalid value for -p: 256\n" + TRY},
+        {{STORE, "-a", "B00", "-p", "", "-t", "2"}, 2, "", "storetopology: invalid value for -p: \n" + TRY},
         {{STORE, "-a", "B00", "-p", "1", "-t", "5"}, 2, "", "storetopology: invalid value for -t: 5\n" + TRY},
         {{STORE, "-a", "B00", "-p", "1"}, 2, "", "storetopology: -a, -p and -t are required\n" + TRY},
         {{STORE, "-a", "B00", "-p", "1", "-t", "2", "x"}, 2, "", "storetopology: unexpected argument: x\n" + TRY},
@@ -84,12 +85,12 @@ TEST(OperatorCommands, CommandLinesAndOutcomes)
         {{STORE, "--adapter=B00", "--port=1", "--topology=2"}, 0, "", ""},
     };
     for (const auto &c : cases) {
-        if (&c == &cases[16]) {
+        if (&c == &cases[17]) {
             mkdir("/home/tamsk", 0755);
             mkdir("/home/tamsk/config", 0755);
             mkdir(TAMSK_CONFIG_FILE, 0755);
         }
-        if (&c == &cases[17])
+        if (&c == &cases[18])
             rmdir(TAMSK_CONFIG_FILE);
         RunResult r = runProgram(c.argv);
         EXPECT_EQ(r.status, c.status) << testing::PrintToString(c.argv);

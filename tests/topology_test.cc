@@ -323,6 +323,9 @@ TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
         EXPECT_TRUE(r != 0 || file.find("B06:2:4 \n") != std::string::npos) << at;
         EXPECT_EQ(failedRewrite, words("20609") == "1 0 0 0 0") << at;
         EXPECT_TRUE(!failedCopy || words("20610") != "") << at; // the older backup's length differs
+        EXPECT_TRUE(r == 0 || words("20604") == "b06 2 4 ffffffff 0") << at;
+        EXPECT_TRUE(words("20593") == "" || words("20593") == "ffffffff 0 0 0 0" || words("20593") == "12 0 0 0 0")
+            << at << words("20593");
     }
     EXPECT_GT(total, 10);
 }

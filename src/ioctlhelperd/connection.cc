@@ -291,7 +291,7 @@ void serveConnection(int sock, bool busy)
     free(c.pkt);
 }
 
-int32_t startConnection(int sock)
+void startConnection(int sock)
 {
     // Only this thread adds connections, so the limit read here holds.
     bool busy = activeConnections >= MAX_CONNECTIONS;
@@ -311,11 +311,10 @@ int32_t startConnection(int sock)
         err = pthread_create(&thread, &attr, connectionThread, arg);
         pthread_attr_destroy(&attr);
         if (err == 0)
-            return 0;
+            return;
     }
     --count;
     close(sock);
     fprintf(stderr, "ioctlhelperd: new connection closed: %s\n",
             err < 0 ? "too many connections" : strerror(err));
-    return -1;
 }

@@ -19,9 +19,9 @@ extern const char *helperDeviceDir;
 void serveConnection(int sock, bool busy = false);
 
 /// Serves the accepted socket on a thread of its own and closes it at the
-/// end; beyond the connection limit it is served busy. Returns 0, or -1 when
-/// the connection was not taken (the socket is then closed).
-int32_t startConnection(int sock);
+/// end; beyond the connection limit it is served busy, and beyond the busy
+/// limit (or when no thread starts) it is closed at once with a message.
+void startConnection(int sock);
 
 // ---- AP code model (apmodel.cc)
 
