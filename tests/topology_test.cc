@@ -177,6 +177,9 @@ TEST(TopologyText, ValueTextsAndTableForms)
     topologyAry[2] = {0xB06, 0, 1};
     EXPECT_EQ(tableText(), "B00:0:2 \n");
     removeWhiteSpace(nullptr);
+    // The family check answers 1 or 0.
+    EXPECT_EQ((std::vector<int32_t>{apAdptIsKorval("wyrafc"), apAdptIsKorval("wyraF0"), apAdptIsKorval(nullptr)}),
+              (std::vector<int32_t>{1, 0, 0}));
 }
 
 TEST_F(Topology, LoadsFileForms)
