@@ -105,16 +105,6 @@ TEST(OperatorCommands, CommandLinesAndOutcomes)
     EXPECT_EQ(waitProgram(startProgram({DEV, "--help"}, "/dev/full", "/dev/null")), 32);
 }
 
-TEST(QueryOutcome, HelperNotReachable)
-{
-    RunResult r = query({"-l", "wyrafc000"});
-    EXPECT_EQ(r.status, 6);
-    EXPECT_EQ(r.out, "The ioctl failed, The ioctl return code indicates that the machine is not IMLed.\n"
-                     "ioctl rc = 6, iocData.returnCode = 0 \n");
-    EXPECT_EQ(r.err.substr(0, 40), "ERROR: Dev Open connect rc: -1, curSock:");
-    EXPECT_NE(r.err.find("\nFailed to open/connect to ZARUD socket - -1\n"), std::string::npos);
-}
-
 TEST(QueryOutcome, AnswersOfTheModel)
 {
     writeFile("/home/model", "wyrafc000 ports=4 id=0xB00 loc=BAY1-SLOT3\n"
