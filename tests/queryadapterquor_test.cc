@@ -200,5 +200,6 @@ TEST(QueryReport, ReportsOfModelledAdapters)
     std::string log = readFile("/home/events.log");
     EXPECT_EQ(countOf(log, "trace 20581 lookup entry d1=0xb00 "), 8);
     EXPECT_EQ(countOf(log, "trace 20581 lookup entry d1=0xb06 "), 5);
+    EXPECT_EQ(countOf(log, "trace 20592 "), 0); // the report never forces a reload
     EXPECT_EQ(stopHelperd(helper), 0);
 }
