@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <glob.h>
 #include <gtest/gtest.h>
 #include <stdio_ext.h>
 #include <string>
@@ -191,7 +192,7 @@ TEST_F(Topology, LoadsFileForms)
         {"B00:0:2 \nB00:1:3 \n", "B00:0:2 \nB00:1:3 \n", "", "20596 ", "0 0 0 0 0"},
         // only digits, letters, ':' and newlines count
         {"\tb06 :-1 :+1;_.\r\n", "B06:1:1 \n", "", "20596 ", "0 0 0 0 0"},
-        {"\xE9 0xB06:1:1\n", "B06:1:1 \n", "", "20596 ", "0 0 0 0 0"},
+        {"\xE9 0xa06:1:1\nA00:0:1\n", "A06:1:1 \nA00:0:1 \n", "", "20596 ", "0 0 0 0 0"},
         {"123456789AB:99999999999:1\n", "FFFF:255:1 \n", "", "20596 ", "0 0 0 0 0"}, // 32-bit saturation
         {"\n\nB00:0:1\n\n10B00:256:4\nB06:12:0\n", "B00:0:1 \nB00:0:4 \nB06:12:0 \n", "", "20596 ", "0 0 0 0 0"},
         {"B06:1:1\nB00:3:9 \n", "B06:1:1 \nB00:3:2 \n",
@@ -260,6 +261,14 @@ TEST_F(Topology, StoresRewriteTheFileWithABackup)
         {"", 0xB06, 0, 1, "B06:0:1 \n", "20598 20581 20592 20582 20597 20584 20602 20605 20607 20606 20599 ",
          "b06 0 1 0 0"},
     };
+    auto openFiles = [] { // every file a store opens is closed again
+        glob_t fds;
+        glob("/proc/self/fd/*", 0, nullptr, &fds);
+        size_t n = fds.gl_pathc;
+        globfree(&fds);
+        return n;
+    };
+    const size_t openBefore = openFiles();
     for (const auto &c : cases) {
         unlink(BACKUP.c_str());
         if (c.before.empty())
@@ -281,6 +290,7 @@ TEST_F(Topology, StoresRewriteTheFileWithABackup)
                           : "") + std::string(known ? "" : notFound) +
                       (noFile ? "updateFile: No data file found, a new one will be created. \n" : ""));
     }
+    EXPECT_EQ(openFiles(), openBefore);
     EXPECT_EQ(access(BACKUP.c_str(), F_OK), -1); // no file, no backup
     EXPECT_EQ(words("20607"), "1 0 0 0 0");
 }
