@@ -149,6 +149,7 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
         {recv64, pkt({0, 6, 20, 0, 0}), 0, "", 20},
         {[&](int fd) { return quorHelperWrite(fd, buf, 20); }, answer(0), 20, "", 0}, // no payload is no error
         {[&](int fd) { return quorHelperClose(fd, buf, 20); }, CLOSE_OK, 0, "", -1}, // the socket is gone
+        {[&](int fd) { return quorHelperClose(fd, buf, 19); }, "", -1, "", -1}, // gone also when nothing was sent
     };
     const std::string whole = answer(36, 0, bytes(16, 1)); // and that packet cut at every length
     for (size_t cut = 0; cut <= whole.size(); ++cut)
