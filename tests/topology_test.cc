@@ -76,7 +76,14 @@ struct Topology : testing::Test {
 int failAt = 0, calls = 0;
 FILE *rewritten = nullptr; // the file opened for writing
 bool failedRewrite = false, failedCopy = false;
+bool rewriteDone = false, failedReadBack = false; // a read of the rewritten file failed
 bool failNow() { return failAt > 0 && ++calls == failAt; }
+bool failRead()
+{
+    bool fail = failNow();
+    failedReadBack = failedReadBack || (fail && rewriteDone);
+    return fail;
+}
 
 } // namespace
 
@@ -126,20 +133,28 @@ int __wrap_fclose(FILE *f)
 {
     bool fail = failNow();
     failedRewrite = failedRewrite || (fail && f == rewritten);
+    rewriteDone = rewriteDone || (!fail && f == rewritten);
     rewritten = f == rewritten ? nullptr : rewritten;
     if (fail)
         __fpurge(f);
     int r = __real_fclose(f);
     return fail ? (errno = ENOSPC, EOF) : r;
 }
-size_t __wrap_fread(void *p, size_t size, size_t n, FILE *f) { return failNow() ? 0 : __real_fread(p, size, n, f); }
+// A failing read loses what it read; at the end of the file that is nothing.
+size_t __wrap_fread(void *p, size_t size, size_t n, FILE *f)
+{
+    bool fail = failNow();
+    size_t got = __real_fread(p, size, n, f);
+    failedReadBack = failedReadBack || (fail && rewriteDone && got > 0);
+    return fail ? 0 : got;
+}
 size_t __wrap_fwrite(const void *p, size_t size, size_t n, FILE *f)
 {
     failedRewrite = failedRewrite || (f == rewritten && failAt == calls + 1);
     return failNow() ? 0 : __real_fwrite(p, size, n, f);
 }
-int __wrap_fseek(FILE *f, long off, int whence) { return failNow() ? -1 : __real_fseek(f, off, whence); }
-long __wrap_ftell(FILE *f) { return failNow() ? -1 : __real_ftell(f); }
+int __wrap_fseek(FILE *f, long off, int whence) { return failRead() ? -1 : __real_fseek(f, off, whence); }
+long __wrap_ftell(FILE *f) { return failRead() ? -1 : __real_ftell(f); }
 int __wrap_system(const char *command)
 {
     failedCopy = failNow();
@@ -325,7 +340,7 @@ TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
         writeFile(TAMSK_CONFIG_FILE, before);
         writeFile(BACKUP, "B06:9:9 \n"); // older, of another length
         sent.clear();
-        failedRewrite = failedCopy = false;
+        failedRewrite = failedCopy = rewriteDone = failedReadBack = false;
         calls = 0;
         failAt = at;
         int32_t r = apStoreTopology(0xB06, 2, 4, 0);
@@ -336,6 +351,7 @@ TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
         EXPECT_TRUE(r != 0 || file.find("B06:2:4 \n") != std::string::npos) << at;
         EXPECT_EQ(failedRewrite, words("20609") == "1 0 0 0 0") << at;
         EXPECT_TRUE(!failedCopy || words("20610") != "") << at; // the older backup's length differs
+        EXPECT_EQ(failedReadBack, words("20608") == "1 0 0 0 0") << at;
         EXPECT_TRUE(r == 0 || words("20604") == "b06 2 4 ffffffff 0") << at;
         EXPECT_TRUE(words("20593") == "" || words("20593") == "ffffffff 0 0 0 0" || words("20593") == "12 0 0 0 0")
             << at << words("20593");
