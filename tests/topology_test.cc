@@ -352,6 +352,8 @@ TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
         EXPECT_EQ(failedRewrite, words("20609") == "1 0 0 0 0") << at;
         EXPECT_TRUE(!failedCopy || words("20610") != "") << at; // the older backup's length differs
         EXPECT_EQ(failedReadBack, words("20608") == "1 0 0 0 0") << at;
+        EXPECT_EQ(sentText(false).find("parseConfigDataFile: Failed reading") != std::string::npos,
+                  words("20593") != "") << at;
         EXPECT_TRUE(r == 0 || words("20604") == "b06 2 4 ffffffff 0") << at;
         EXPECT_TRUE(words("20593") == "" || words("20593") == "ffffffff 0 0 0 0" || words("20593") == "12 0 0 0 0")
             << at << words("20593");
