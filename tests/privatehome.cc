@@ -1,6 +1,6 @@
 // A private mount namespace with a fresh tmpfs over /home, so tests and
 // fuzzers use the real fixed paths without touching the host; a socket on
-// the helper path inside it.
+// the helper path inside it, and whole files.
 #include "testutil.h"
 
 #include "tamskpaths.h"
@@ -9,51 +9,29 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
+#include <fstream>
 #include <sched.h>
-#include <string>
+#include <sstream>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace {
-
-void fail(const char *what)
-{
-    fprintf(stderr, "private /home: %s: %s\n", what, strerror(errno));
-    exit(99);
-}
-
-void writeProc(const char *path, const std::string &text)
-{
-    int fd = open(path, O_WRONLY);
-    if (fd < 0 || write(fd, text.data(), text.size()) != ssize_t(text.size()))
-        fail(path);
-    close(fd);
-}
-
-} // namespace
-
 void enterPrivateHome()
 {
-    uid_t uid = geteuid();
-    gid_t gid = getegid();
-    if (uid == 0) {
-        if (unshare(CLONE_NEWNS) != 0)
-            fail("unshare");
-    } else {
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
-            fail("unshare");
-        writeProc("/proc/self/setgroups", "deny");
-        writeProc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-        writeProc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
+    bool ok = unshare(CLONE_NEWNS | (uid == "0" ? 0 : CLONE_NEWUSER)) == 0;
+    if (ok && uid != "0") { // map ourselves to root of the new user namespace
+        writeFile("/proc/self/setgroups", "deny");
+        writeFile("/proc/self/uid_map", "0 " + uid + " 1");
+        writeFile("/proc/self/gid_map", "0 " + gid + " 1");
     }
-    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        fail("private mounts");
-    if (mount("tmpfs", "/home", "tmpfs", 0, "size=256m,mode=755") != 0)
-        fail("tmpfs on /home");
+    if (!ok || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/home", "tmpfs", 0, "size=256m,mode=755") != 0) {
+        fprintf(stderr, "private /home: %s\n", strerror(errno));
+        exit(99);
+    }
 }
 
 int helperSocket(bool listen)
@@ -70,4 +48,16 @@ int helperSocket(bool listen)
         return s;
     close(s);
     return -1;
+}
+
+std::string readFile(const std::string &path)
+{
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary) << text;
 }

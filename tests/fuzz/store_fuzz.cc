@@ -8,31 +8,12 @@
 #include "tamskpaths.h"
 #include "testutil.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-const std::string BACKUP = std::string(TAMSK_CONFIG_FILE) + ".bak";
-
-// Whole file, and whether it exists.
-bool readAll(const std::string &path, std::string *text)
-{
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    text->clear();
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
-        text->append(buf, n);
-    fclose(f);
-    return true;
-}
-
-} // namespace
+static const std::string BACKUP = std::string(TAMSK_CONFIG_FILE) + ".bak";
 
 // Trace events and messages are swallowed; the fuzzer looks at the files.
 extern "C" int32_t tamskioctl(uint32_t, void *, uint32_t) { return 0; }
@@ -51,9 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     size_t fileSize = std::min<size_t>(size_t(data[0]) << 8 | data[1], size - 2);
     unlink(BACKUP.c_str());
-    FILE *f = fopen(TAMSK_CONFIG_FILE, "wb");
-    fwrite(data + 2, 1, fileSize, f);
-    fclose(f);
+    writeFile(TAMSK_CONFIG_FILE, std::string(reinterpret_cast<const char *>(data) + 2, fileSize));
     apGetTopology(0xB00, 1, 1);
     bool sawEmpty = false;
     for (const TopologyEntry &e : topologyAry) {
@@ -62,12 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         sawEmpty = sawEmpty || e.adapterId == 0;
     }
     for (size_t at = 2 + fileSize; at + 4 <= size && at < 2 + fileSize + 4 * 8; at += 4) {
-        std::string before, file, backup;
-        bool existed = readAll(TAMSK_CONFIG_FILE, &before);
+        bool existed = access(TAMSK_CONFIG_FILE, F_OK) == 0;
+        std::string before = readFile(TAMSK_CONFIG_FILE);
         apStoreTopology(uint16_t(data[at] << 8 | data[at + 1]), data[at + 2], data[at + 3], at & 1);
-        bool kept = readAll(TAMSK_CONFIG_FILE, &file) && file == before;
-        bool backedUp = readAll(BACKUP, &backup) && backup == before;
-        if (existed && !kept && !backedUp)
+        if (existed && readFile(TAMSK_CONFIG_FILE) != before && readFile(BACKUP) != before)
             abort(); // the previous content is lost
     }
     return 0;
