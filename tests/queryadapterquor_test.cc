@@ -20,7 +20,6 @@ const std::string PARAMS = "ERROR: getting params\n" + USAGE;
 const std::string PORT = "queryadapterquor: ERROR the port number must be 0,1,2, or 3 \n";
 const std::string STORE = STORE_BIN, DEV = TAMSKDEV_BIN, QUERY = QUERY_BIN;
 
-std::string golden(const std::string &name) { return readFile(GOLDEN_DIR "/" + name); }
 
 } // namespace
 

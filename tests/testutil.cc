@@ -74,6 +74,11 @@ int countOf(const std::string &text, const std::string &part)
     return n;
 }
 
+std::string golden(const std::string &name)
+{
+    return readFile(GOLDEN_DIR "/" + name);
+}
+
 // Every test program runs its tests inside its own private /home.
 int main(int argc, char **argv)
 {

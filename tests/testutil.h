@@ -30,5 +30,6 @@ int waitProgram(pid_t pid);
 pid_t startHelperd(const std::vector<std::string> &args = {});
 int stopHelperd(pid_t pid);
 int countOf(const std::string &text, const std::string &part);
+std::string golden(const std::string &name); // tests/golden/name
 
 #endif

@@ -1,6 +1,7 @@
 // Topology text forms, loading, lookup and store, with the relay replaced by
 // a recorder of the trace events and messages it is handed, and the store's
-// file operations behind wrappers that fail one call on demand.
+// file operations behind wrappers that fail one call on demand. What loads,
+// lookups and stores send is compared with transcripts in tests/golden.
 #include "apcfgcommon.h"
 #include "osslnxadaptconfig.h"
 #include "tamskpaths.h"
@@ -19,22 +20,10 @@
 
 namespace {
 
-// What the library handed over: "#20581 b00 1 100 0 0" for a trace event
-// (its id and data words), or a message's text.
+// What the library handed over, in order: "#20581 b00 1 100 0 0" for a trace
+// event (its id and data words), or a message's text.
 std::vector<std::string> sent;
 const std::string BACKUP = std::string(TAMSK_CONFIG_FILE) + ".bak";
-const std::string NOT_FOUND =
-    "apGetTopology: adapterId:FFFF, Port:9 Not found in array returning:0 (OS_TOPOLOGY_UNKNOWN) \n";
-
-// The event ids, or the messages, in the order they were sent.
-std::string sentText(bool events)
-{
-    std::string s;
-    for (const std::string &e : sent)
-        if ((e[0] == '#') == events)
-            s += events ? e.substr(1, 6) : e;
-    return s;
-}
 
 // The data words of the first event id, "" when it was not sent.
 std::string words(const char *id)
@@ -50,6 +39,33 @@ std::string tableText()
     char text[TOPOLOGY_FILE_TEXT_SIZE * 10];
     topArrayToString(text, sizeof text, 0);
     return text;
+}
+
+// One step for a transcript: its title, the table after it (a long one by
+// its size and last record), then everything sent, a message piece that does
+// not end a line marked with a backslash.
+std::string step(const std::string &title)
+{
+    std::string s = "== " + title + "\n", table = tableText();
+    int records = countOf(table, "\n");
+    s += records > 9 ? std::to_string(records) + " records, last " + table.substr(table.rfind('\n', table.size() - 2) + 1)
+                     : table;
+    for (const std::string &e : sent)
+        s += "  " + e + (e.back() == '\n' ? "" : e[0] == '#' ? "\n" : "\\\n");
+    sent.clear();
+    return s;
+}
+
+// The start of a text with its unprintable bytes escaped.
+std::string escaped(const std::string &text)
+{
+    std::string e;
+    char hex[8];
+    for (unsigned char c : text.substr(0, 40)) {
+        snprintf(hex, sizeof hex, c == '\n' ? "\\n" : c >= ' ' && c < 127 ? "%c" : "\\x%02x", c);
+        e += hex;
+    }
+    return e;
 }
 
 struct Topology : testing::Test {
@@ -196,85 +212,59 @@ TEST(TopologyText, ValueTextsAndTableForms)
               (std::vector<int32_t>{1, 0, 0}));
 }
 
-TEST_F(Topology, LoadsFileForms)
+// Each file loaded, then lookups with and without a reload.
+TEST_F(Topology, LoadsFileFormsAndLooksUp)
 {
     std::string limit; // 256 records: the last is read, more are not
     for (int i = 0; i < 257; ++i)
         limit += i < 255 ? "1\n" : "2:0:9\n";
-    const struct { std::string file, table, msgs, traces, words; } cases[] = {
-        {"B00:0:2 \nB00:1:3 \n", "B00:0:2 \nB00:1:3 \n", "", "20596 ", "0 0 0 0 0"},
-        // only digits, letters, ':' and newlines count
-        {"\tb06 :-1 :+1;_.\r\n", "B06:1:1 \n", "", "20596 ", "0 0 0 0 0"},
-        {"\xE9 0xa06:1:1\nA00:0:1\n", "A06:1:1 \nA00:0:1 \n", "", "20596 ", "0 0 0 0 0"},
-        {"123456789AB:99999999999:1\n", "FFFF:255:1 \n", "", "20596 ", "0 0 0 0 0"}, // 32-bit saturation
-        {"\n\nB00:0:1\n\n10B00:256:4\nB06:12:0\n", "B00:0:1 \nB00:0:4 \nB06:12:0 \n", "", "20596 ", "0 0 0 0 0"},
-        {"B06:1:1\nB00:3:9 \n", "B06:1:1 \nB00:3:2 \n",
-         "The config data read was NOT valid! val: 9 !Defaulting to 2 (OS_FC_AL) \n", "20611 20596 ",
-         "1 100 b00 3 9"},
-        {"0:1:1\n:::\nB00\nB06:3:1\n", "B00:0:0 \nB06:3:1 \n", "", "20596 ", "0 0 0 0 0"}, // no gap behind skipped records
-        {"b0g:1a:1a\n", "B0:1:1 \n", "", "20596 ", "0 0 0 0 0"}, // digits of the field's base only
-        {"", "", "ERROR: The input string is zero length.\n", "20594 ", "0 0 0 0 0"},
-        {"   \t ", "", "ERROR: The input string is zero length.\n", "20594 ", "5 0 0 0 0"},
-        {"\n \n\n", "", "", "20596 ", "0 0 0 0 0"},
-        {std::string(300, '1') + "\nB00:1:1", "B00:1:1 \n", "", "20596 ", "0 0 0 0 0"}, // overlong record skipped
-        {"B00:1:1\n" + std::string(1, '\0') + "B06:1:1\n", "B00:1:1 \n", "", "20596 ", "0 0 0 0 0"}, // text ends at NUL
-        {limit, "", "The config data read was NOT valid! val: 9 !Defaulting to 2 (OS_FC_AL) \n"
-                    "The max number of records have been read. Exiting \n",
-         "20611 20591 20596 ", "ff 100 2 0 9"},
+    const std::string files[] = {
+        "B00:0:2 \nB00:1:3 \n",
+        "\tb06 :-1 :+1;_.\r\n", // only digits, letters, ':' and newlines count
+        "\xE9 0xa06:1:1\nA00:0:1\n",
+        "123456789AB:99999999999:1\n", // 32-bit saturation
+        "\n\nB00:0:1\n\n10B00:256:4\nB06:12:0\n",
+        "B06:1:1\nB00:3:9 \n",
+        "0:1:1\n:::\nB00\nB06:3:1\n", // no gap behind skipped records
+        "b0g:1a:1a\n",              // digits of the field's base only
+        "", "   \t ", "\n \n\n",
+        std::string(300, '1') + "\nB00:1:1",               // overlong record skipped
+        "B00:1:1\n" + std::string(1, '\0') + "B06:1:1\n", // text ends at NUL
+        limit,
+        "B00:0:2 \nB00:1:3 \nB00:1:4 \n",
     };
-    for (const auto &c : cases) {
-        writeFile(TAMSK_CONFIG_FILE, c.file);
-        sent.clear();
-        apGetTopology(0xFFFF, 9, 1);
-        if (&c != &cases[std::size(cases) - 1]) {
-            EXPECT_EQ(tableText(), c.table) << c.file;
-        }
-        EXPECT_EQ(sentText(false), c.msgs + NOT_FOUND) << c.file;
-        EXPECT_EQ(sentText(true), "20581 20592 20582 " + c.traces + "20584 ") << c.file;
-        EXPECT_EQ(words(c.traces.substr(0, 5).c_str()), c.words) << c.file;
+    std::string transcript;
+    for (const std::string &file : files) {
+        writeFile(TAMSK_CONFIG_FILE, file);
+        transcript += step("load \"" + escaped(file) + "\" -> " + std::to_string(apGetTopology(0xFFFF, 9, 1)));
     }
-    EXPECT_EQ(words("20591"), "100 100 2 0 2");
-    EXPECT_EQ(topologyAry[255].adapterId, 2);
+    unlink(TAMSK_CONFIG_FILE); // a lookup without reload still finds the loaded pairs
+    for (auto [port, reload] : {std::pair<uint8_t, int32_t>{1, 0}, {0, 2}, {0, 1}})
+        transcript += step("lookup B00 port " + std::to_string(port) + " reload " + std::to_string(reload) +
+                           " -> " + std::to_string(apGetTopology(0xB00, port, reload)));
+    EXPECT_EQ(transcript, golden("topology-load.txt"));
 }
 
-TEST_F(Topology, LookupsLoadOnceUnlessReloadIsOne)
-{
-    load("B00:0:2 \nB00:1:3 \nB00:1:4 \n");
-    EXPECT_EQ(apGetTopology(0xB00, 1, 0), 3);
-    EXPECT_EQ(sentText(true), "20581 20583 ");
-    EXPECT_EQ(words("20583"), "b00 1 3 0 0");
-    unlink(TAMSK_CONFIG_FILE);
-    sent.clear();
-    EXPECT_EQ(apGetTopology(0xB00, 0, 2), 2);
-    EXPECT_EQ(sentText(true), "20581 20583 ");
-    sent.clear();
-    EXPECT_EQ(apGetTopology(0xB00, 0, 1), 0);
-    EXPECT_EQ(sentText(true), "20581 20592 20582 20597 20584 ");
-    EXPECT_EQ(words("20581") + "|" + words("20592") + "|" + words("20597") + "|" + words("20584"),
-              "b00 0 100 1 0|b00 0 1 0 0|100 0 0 0 0|b00 0 0 0 0");
-    EXPECT_EQ(sentText(false),
-              "parseConfigDataFile: Could not open config data file. Default values will be used. \n"
-              "apGetTopology: adapterId:B00, Port:0 Not found in array returning:0 (OS_TOPOLOGY_UNKNOWN) \n");
-}
-
-// Stores that succeed: the file afterwards, the backup, every trace event.
+// Stores, against transcripts of the file, its backup and all that was sent;
+// every file a store opens is closed again.
 TEST_F(Topology, StoresRewriteTheFileWithABackup)
 {
-    std::string padded, compact; // a hand-edited file longer than the file text
-    for (int i = 0; i < 40; ++i) {
+    std::string padded, full, large; // a hand-edited file longer than the file text, full tables
+    for (int i = 0; i < 256; ++i) {
         std::string rec = "C" + std::to_string(10 + i) + ":" + std::to_string(i % 4) + ":1";
-        padded += rec + std::string(15 - rec.size(), ' ') + "\n";
-        compact += rec + " \n";
+        padded += i < 40 ? rec + std::string(15 - rec.size(), ' ') + "\n" : "";
+        large += i < 57 ? "B0" + std::string(1, "0123456789ABCDEF"[i / 10]) + ":" + std::to_string(i % 10) + ":1 \n" : "";
+        full += rec + "\n";
     }
-    const std::string two = "B00:0:2 \nB00:1:3 \n", loaded = "20598 20581 20592 20582 20596 ";
-    const struct { std::string before; uint16_t id; uint8_t port, value; std::string after, traces, words; } cases[] = {
-        {two, 0xB00, 1, 1, "B00:0:2 \nB00:1:1 \n", loaded + "20583 20600 20605 20606 20599 ", "b00 1 1 1 0"},
-        {two, 0xB06, 2, 4, two + "B06:2:4 \n", loaded + "20584 20602 20605 20606 20599 ", "b06 2 4 2 0"},
-        {padded, 0xB00, 0, 9, compact + "B00:0:9 \n", loaded + "20584 20602 20605 20606 20599 ", "b00 0 9 28 0"},
-        {"", 0xB06, 0, 1, "B06:0:1 \n", "20598 20581 20592 20582 20597 20584 20602 20605 20607 20606 20599 ",
-         "b06 0 1 0 0"},
+    const struct { std::string before; uint16_t id; uint8_t port, value; int32_t verbose; } cases[] = {
+        {"B00:0:2 \nB00:1:3 \n", 0xB00, 1, 1, 0}, // replaced
+        {"B00:0:2 \nB00:1:3 \n", 0xB06, 2, 4, 0}, // appended
+        {padded, 0xB00, 0, 9, 0},                // rewritten in the compact form
+        {"", 0xB06, 0, 1, 0},                    // no file
+        {large, 0xB06, 9, 2, 1}, // too large for the file text: its listing goes out in pieces
+        {full, 0xB06, 9, 2, 0},  // every entry used and the pair not among them
     };
-    auto openFiles = [] { // every file a store opens is closed again
+    auto openFiles = [] {
         glob_t fds;
         glob("/proc/self/fd/*", 0, nullptr, &fds);
         size_t n = fds.gl_pathc;
@@ -282,30 +272,26 @@ TEST_F(Topology, StoresRewriteTheFileWithABackup)
         return n;
     };
     const size_t openBefore = openFiles();
+    std::string transcript;
     for (const auto &c : cases) {
         unlink(BACKUP.c_str());
         if (c.before.empty())
             unlink(TAMSK_CONFIG_FILE);
         else
             writeFile(TAMSK_CONFIG_FILE, c.before);
-        sent.clear();
-        EXPECT_EQ(apStoreTopology(c.id, c.port, c.value, 0), 0);
-        EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), c.after);
-        EXPECT_EQ(readFile(BACKUP), c.before);
-        EXPECT_EQ(sentText(true), c.traces);
-        EXPECT_EQ(words(c.traces.substr(36, 5).c_str()), c.words);
-        char notFound[120];
-        snprintf(notFound, sizeof notFound, "apGetTopology: adapterId:%X, Port:%d Not found in array "
-                 "returning:0 (OS_TOPOLOGY_UNKNOWN) \n", c.id, c.port);
-        bool known = c.traces.find("20583") != std::string::npos, noFile = c.before.empty();
-        EXPECT_EQ(sentText(false),
-                  (noFile ? "parseConfigDataFile: Could not open config data file. Default values will be used. \n"
-                          : "") + std::string(known ? "" : notFound) +
-                      (noFile ? "updateFile: No data file found, a new one will be created. \n" : ""));
+        char title[80];
+        int32_t r = apStoreTopology(c.id, c.port, c.value, c.verbose);
+        snprintf(title, sizeof title, "store %X port %d value %d on \"%s\" -> %d", c.id, c.port, c.value,
+                 escaped(c.before).c_str(), r);
+        for (const std::string &e : sent)
+            EXPECT_LT(e.size(), size_t(AP_MSG_SIZE));
+        std::string file = readFile(TAMSK_CONFIG_FILE), backup = readFile(BACKUP);
+        transcript += step(title) + (file == c.before ? "file unchanged\n" : "file:\n" + file) +
+                      (access(BACKUP.c_str(), F_OK) ? "no backup\n"
+                       : backup == c.before ? "backup: the file before\n" : "backup:\n" + backup);
     }
+    EXPECT_EQ(transcript, golden("topology-store.txt"));
     EXPECT_EQ(openFiles(), openBefore);
-    EXPECT_EQ(access(BACKUP.c_str(), F_OK), -1); // no file, no backup
-    EXPECT_EQ(words("20607"), "1 0 0 0 0");
 }
 
 // Each file operation of a store, and its copy command, fails once in turn:
@@ -331,45 +317,13 @@ TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
         EXPECT_EQ(failedRewrite, words("20609") == "1 0 0 0 0") << at;
         EXPECT_TRUE(!failedCopy || words("20610") != "") << at; // the older backup's length differs
         EXPECT_EQ(failedReadBack, words("20608") == "1 0 0 0 0") << at;
-        EXPECT_EQ(sentText(false).find("parseConfigDataFile: Failed reading") != std::string::npos,
-                  words("20593") != "") << at;
+        bool failedLoad = std::any_of(sent.begin(), sent.end(), [](const std::string &e) {
+            return e.compare(0, 35, "parseConfigDataFile: Failed reading") == 0;
+        });
+        EXPECT_EQ(failedLoad, words("20593") != "") << at;
         EXPECT_TRUE(r == 0 || words("20604") == "b06 2 4 ffffffff 0") << at;
         EXPECT_TRUE(words("20593") == "" || words("20593") == "ffffffff 0 0 0 0" || words("20593") == "12 0 0 0 0")
             << at << words("20593");
     }
     EXPECT_GT(total, 10);
-}
-
-// 57 records of 9 characters do not fit the file text; their indexed
-// listing goes out whole, in pieces that each fit the message buffer.
-TEST_F(Topology, StoreRefusesTableTooLargeForTheFile)
-{
-    std::string full, listing;
-    for (int i = 0; i < 57; ++i) {
-        std::string rec = "B0" + std::string(1, "0123456789ABCDEF"[i / 10]) + ":" + std::to_string(i % 10) + ":1 \n";
-        full += rec;
-        listing += std::to_string(i) + "  " + rec;
-    }
-    load(full);
-    EXPECT_EQ(apStoreTopology(0xB06, 9, 2, 1), -1);
-    EXPECT_EQ(words("20601"), "b06 9 2 39 0");
-    std::string text = sentText(false);
-    EXPECT_NE(text.find("apStoreTopology:contents of the topologyAry array BEFORE:\n" + listing + "\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("ERROR: The data is too large and will overflow String buffer \n"), std::string::npos);
-    for (const std::string &e : sent)
-        EXPECT_LT(e.size(), size_t(AP_MSG_SIZE));
-    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), full);
-    full.clear(); // every entry used and the pair not among them
-    for (int i = 0; i < 256; ++i)
-        full += "C" + std::to_string(i / 10) + ":" + std::to_string(i % 10) + ":1\n";
-    load(full);
-    EXPECT_EQ(apStoreTopology(0xB06, 9, 2, 0), -1);
-    EXPECT_EQ(words("20602") + "|" + words("20603"), "b06 9 2 100 0|b06 9 2 100 0");
-    const std::string banner = "wmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwm \n";
-    const std::string end = "for was not found, the data is corrupt somewhere         \n" + banner +
-                            "ERROR: the input sting is too small to hold the string representaiton of the topology array \n";
-    text = sentText(false);
-    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), end.size())), end);
-    EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), full);
 }
