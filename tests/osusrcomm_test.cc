@@ -1,4 +1,6 @@
-// Tests of the helper client (framing, ioctl relay, device streams) against a scripted helper.
+// Tests of the helper client (framing, ioctl relay, device streams) against a
+// scripted helper; what each call returns and reports is compared with
+// transcripts in tests/golden.
 #include "osusrcomm.h"
 #include "platform.h"
 #include "tamskpaths.h"
@@ -23,11 +25,6 @@ void *quorAllocPacket(size_t size) { return failAlloc ? nullptr : malloc(size); 
 
 namespace {
 
-const char OPEN_RC[] = "ERROR: Failed to recv Dev Open Response - rc = ";
-const char IOCTL_RC[] = "ERROR: Failed to recv Dev IOCTL Response - rc=";
-const std::string OPEN_FAILED = "Failed to open/connect to ZARUD socket - -1\n";
-const std::string PEEK_CLOSED = "peek errno = 0, fd = {fd}\n";
-
 std::string pkt(HelperHdr h, const std::string &payload = "")
 {
     return std::string(reinterpret_cast<const char *>(&h), sizeof h) + payload;
@@ -49,19 +46,12 @@ std::string bytes(size_t n, int seed)
     return s;
 }
 
-// The four-line report of a refused answer; "{fd}" stands for the socket.
-std::string report(const char *line, int32_t r, uint32_t req, uint32_t xfer, int32_t ret)
+// What a call reported on standard error, its socket's number shown as {fd}.
+std::string withoutFd(std::string text, int fd)
 {
-    char text[256];
-    snprintf(text, sizeof text, "%s%d\nERROR: hdr.helper_req: 0x%x, fd: {fd}\nERROR: hdr.xfercnt:   %d\n"
-             "ERROR: hdr.ret_code:   %d\n", line, r, req, int32_t(xfer), ret);
-    return text;
-}
-
-std::string withFd(std::string text, int fd)
-{
-    for (size_t at; (at = text.find("{fd}")) != std::string::npos;)
-        text.replace(at, 4, std::to_string(fd));
+    for (std::string key : {"fd: ", "fd = ", "curSock: "})
+        for (size_t at = 0; (at = text.find(key + std::to_string(fd), at)) != std::string::npos;)
+            text.replace(at += key.size(), std::to_string(fd).size(), "{fd}");
     return text;
 }
 
@@ -136,38 +126,35 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
 {
     char buf[1200] = {}, data[1112] = {}, scratch[64];
     const auto recv64 = [&](int fd) { return recvHelperPkt(fd, buf, 64); };
-    // waiting: in the socket before its end; unread: bytes left there by the client
-    struct Case { std::function<int32_t(int)> call; std::string waiting; int32_t rc; std::string err; ssize_t unread; };
+    struct Case { const char *what; std::function<int32_t(int)> call; std::string waiting; }; // waiting: in the socket
     std::vector<Case> cases = {
-        {[&](int fd) { return quorHelperWrite(fd, buf, 19); }, "", -1,
-         "ERROR: Requested packet is too small - pktsz=19\n", 0},
-        {[&](int fd) { return quorHelperIoctl(fd, 27, buf, 1131, data, 1112); }, "", -1,
-         "ERROR: Helper Pkt NOT big enough for intended IOCTL buffer - pktsz=1131 ipbuffsz=1112\n", 0},
+        {"write 19", [&](int fd) { return quorHelperWrite(fd, buf, 19); }, ""},
+        {"ioctl 1131 of 1112", [&](int fd) { return quorHelperIoctl(fd, 27, buf, 1131, data, 1112); }, ""},
         // the receive limit is the request's length, not the buffer's size
-        {[&](int fd) { return quorHelperIoctl(fd, 27, buf, 1200, data, 16); }, answer(40, 0, bytes(20, 8)), 0,
-         report(IOCTL_RC, -4, 6, 40, 0), 40},
-        {recv64, pkt({0, 6, 20, 0, 0}), 0, "", 20},
-        {[&](int fd) { return quorHelperWrite(fd, buf, 20); }, answer(0), 20, "", 0}, // no payload is no error
-        {[&](int fd) { return quorHelperClose(fd, buf, 20); }, CLOSE_OK, 0, "", -1}, // the socket is gone
-        {[&](int fd) { return quorHelperClose(fd, buf, 19); }, "", -1, "", -1}, // gone also when nothing was sent
+        {"ioctl 1200 of 16", [&](int fd) { return quorHelperIoctl(fd, 27, buf, 1200, data, 16); },
+         answer(40, 0, bytes(20, 8))},
+        {"receive pktlen 0", recv64, pkt({0, 6, 20, 0, 0})},
+        {"write 20", [&](int fd) { return quorHelperWrite(fd, buf, 20); }, answer(0)}, // no payload is no error
+        {"close 20", [&](int fd) { return quorHelperClose(fd, buf, 20); }, CLOSE_OK},
+        {"close 19", [&](int fd) { return quorHelperClose(fd, buf, 19); }, ""},
     };
     const std::string whole = answer(36, 0, bytes(16, 1)); // and that packet cut at every length
     for (size_t cut = 0; cut <= whole.size(); ++cut)
-        cases.push_back({recv64, whole.substr(0, cut), cut < 36 ? 0 : 36, cut < 20 ? PEEK_CLOSED
-                         : cut < 36 ? "recv2 errno = 0, fd = {fd}\n" : "", cut < 20 ? ssize_t(cut) : 0});
-    for (size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE(i);
+        cases.push_back({"receive", recv64, whole.substr(0, cut)});
+    std::string transcript;
+    for (const Case &k : cases) {
         int sv[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
-        send(sv[1], cases[i].waiting.data(), cases[i].waiting.size(), 0);
+        send(sv[1], k.waiting.data(), k.waiting.size(), 0);
         shutdown(sv[1], SHUT_WR);
-        Captured c = run([&] { return cases[i].call(sv[0]); });
-        EXPECT_EQ(c.rc, cases[i].rc);
-        EXPECT_EQ(c.err, withFd(cases[i].err, sv[0]));
-        EXPECT_EQ(recv(sv[0], scratch, sizeof scratch, MSG_DONTWAIT), cases[i].unread);
+        Captured c = run([&] { return k.call(sv[0]); });
+        ssize_t unread = recv(sv[0], scratch, sizeof scratch, MSG_DONTWAIT); // -1: the socket was closed
+        transcript += "== " + std::string(k.what) + " with " + std::to_string(k.waiting.size()) + " bytes -> " +
+                      std::to_string(c.rc) + ", " + std::to_string(unread) + " unread\n" + withoutFd(c.err, sv[0]);
         for (int fd : sv)
             close(fd);
     }
+    EXPECT_EQ(transcript, golden("framing.txt"));
     EXPECT_TRUE(std::string(buf, 36) == whole);
 }
 
@@ -176,41 +163,42 @@ TEST(IoctlRelay, ResultsAndReports)
     const std::string sent = bytes(1112, 2), back = bytes(1112, 3), zero(1112, 0), A = answer(21);
     const std::string B = pkt({20, HELPER_BUSY, 21, 0, 0}), R = pkt({20, HELPER_RETRY, 21, 0, 0});
     // conns: the helper's answers per connection (none: no helper); data: the caller's buffer after
-    struct Case { std::vector<Packets> conns; int32_t rc; std::string err, data;
-                  size_t pauses = 0; uint32_t len = 1112; bool noMemory = false; };
+    struct Case { const char *what; std::vector<Packets> conns; std::string data; uint32_t len = 1112;
+                  bool noMemory = false; };
     const Case cases[] = {
-        {{{A, answer(1132, 0, back), CLOSE_OK}}, 0, "", back},
-        {{{A, answer(1132, 53, back), CLOSE_OK}}, 53, report(IOCTL_RC, 1132, 6, 1132, 53), back},
-        {{{A, answer(20), CLOSE_OK}}, 32, "ioctlquor unexpected HelperIoctl response size - 20\n", zero},
-        {{{A, ""}}, 32, PEEK_CLOSED + report(IOCTL_RC, 0, 5, 1132, 0) + "ioctlquor unexpected HelperIoctl response "
-             "size - 0\nsend: errno = 32, fd = {fd}\nFailed to send Dev Close - rc=-1, fd: {fd}\n", sent},
-        {{}, 6, "ERROR: Dev Open connect rc: -1, curSock: {fd}, errno: 2\n" + OPEN_FAILED, sent},
-        {{}, 6, OPEN_FAILED, sent, 0, 0},
-        {{}, 12, "ioctlquor malloc failure\n", sent, 0, 1112, true},
-        {{{A, answer(21, 0, "y"), CLOSE_OK}}, 0, "", "y" + sent.substr(1), 0, 1}, // the smallest open buffer
-        {{{B}, {B}, {B}, {B}, {B}, {B}}, 6, OPEN_FAILED, sent, 5},
-        {{{B}, {B}, {B}, {R}, {R}, {R}, {R}, {B}, {B}, {A, answer(1132, 0, back), CLOSE_OK}}, 0, "", back, 9},
-        {{{pkt({24, HELPER_RESPONSE, 21, 0, 0}, "long")}}, 6, report(OPEN_RC, -4, 6, 21, 0) + OPEN_FAILED, sent},
-        {{{answer(20)}}, 6, report(OPEN_RC, 20, 6, 20, 0) + OPEN_FAILED, sent},
-        {{{answer(22)}}, 6, report(OPEN_RC, 20, 6, 22, 0) + OPEN_FAILED, sent},
-        {{{answer(21, 7)}}, 6, report(OPEN_RC, 20, 6, 21, 7) + OPEN_FAILED, sent},
+        {"answered", {{A, answer(1132, 0, back), CLOSE_OK}}, back},
+        {"ret_code 53", {{A, answer(1132, 53, back), CLOSE_OK}}, back},
+        {"no payload", {{A, answer(20), CLOSE_OK}}, zero},
+        {"helper leaves", {{A, ""}}, sent},
+        {"no helper", {}, sent},
+        {"no helper, length 0", {}, sent, 0},
+        {"no memory", {}, sent, 1112, true},
+        {"length 1", {{A, answer(21, 0, "y"), CLOSE_OK}}, "y" + sent.substr(1), 1}, // the smallest open buffer
+        {"busy 6 times", {{B}, {B}, {B}, {B}, {B}, {B}}, sent},
+        {"busy and retry", {{B}, {B}, {B}, {R}, {R}, {R}, {R}, {B}, {B}, {A, answer(1132, 0, back), CLOSE_OK}}, back},
+        {"open answer too long", {{pkt({24, HELPER_RESPONSE, 21, 0, 0}, "long")}}, sent},
+        {"open answer 20", {{answer(20)}}, sent},
+        {"open answer 22", {{answer(22)}}, sent},
+        {"open ret_code 7", {{answer(21, 7)}}, sent},
     };
+    std::string transcript;
     for (const Case &k : cases) {
-        SCOPED_TRACE(&k - cases);
+        SCOPED_TRACE(k.what);
         Peer p{k.conns};
         std::string data = sent;
         failAlloc = k.noMemory;
         pauses.clear();
         Captured c = run([&] { return tamskioctl(27, &data[0], k.len); }, k.conns.empty() ? nullptr : &p);
-        EXPECT_EQ(c.rc, k.rc);
-        EXPECT_EQ(c.err, withFd(k.err, c.fd));
+        transcript += "== " + std::string(k.what) + " -> " + std::to_string(c.rc) + " after " +
+                      std::to_string(pauses.size()) + " pauses\n" + withoutFd(c.err, c.fd);
         EXPECT_TRUE(data == k.data);
-        EXPECT_EQ(pauses, std::vector<unsigned>(k.pauses, 10));
+        EXPECT_EQ(pauses, std::vector<unsigned>(pauses.size(), 10));
         if (&k == cases) { // the exact bytes of one whole exchange
             EXPECT_TRUE(p.got == Packets({pkt({21, HELPER_DEV_OPEN, 0, 0, 27}, std::string(1, 0)),
                         pkt({1132, HELPER_DEV_IOCTL, 1132, 0, 27}, sent), CLOSE_REQUEST}));
         }
     }
+    EXPECT_EQ(transcript, golden("relay.txt"));
     Peer p{{{A, answer(1132, 0, back), CLOSE_OK}}}; // a caller without standard input gets socket 0
     std::string data = sent;
     int in = dup(0);
@@ -224,24 +212,20 @@ TEST(DeviceStream, TransfersInChunksOf1024Bytes)
 {
     const std::string data = bytes(3000, 5), open = answer(26, 0, "", 100);
     const auto chunk = [&](size_t at, size_t n) { return answer(1044, 0, data.substr(at, n)); };
-    // write: tamskdevwr with input bytes to send, else tamskdevrd; moved: bytes taken or written out
-    struct Case { bool write; size_t input; Packets answers; int32_t rc; std::string err; size_t moved;
-                  bool noMemory = false; };
+    // write: tamskdevwr with input bytes to send, else tamskdevrd
+    struct Case { const char *what; bool write; size_t input; Packets answers; bool noMemory = false; };
     const Case cases[] = {
-        {false, 0, {open, chunk(0, 1024), chunk(1024, 1024), chunk(2048, 452), answer(20), CLOSE_OK}, 0, "", 2500},
-        {false, 0, {open, chunk(0, 1024), answer(20, 5), CLOSE_OK}, 32, report("ERROR: Failed to recv Dev Read "
-             "Response - rc=", 20, 6, 20, 5) + "Failed to read from ZARUD socket - -20 \n", 1024},
-        {true, 1025, {open, answer(1024, 0, "", 101), answer(1, 0, "", 102), CLOSE_OK}, 0, "", 1025},
-        {true, 0, {open, CLOSE_OK}, 0, "", 0},
-        {true, 3000, {open, answer(1024, 9, "", 101), CLOSE_OK}, 32, report("ERROR: Failed to recv Dev Write Response"
-             " - rc=", 20, 6, 1024, 9) + "Failed to write the last 1024 bytes to ZARUD socket - 0\nFailed to write to "
-             "ZARUD socket - 0 \n", 1024},
-        {false, 0, {}, 12, "tamskdevrd malloc failure\n", 0, true},
-        {true, 0, {}, 12, "tamskdevwr malloc failure\n", 0, true},
-        {false, 0, {}, 6, "ERROR: Dev Open connect rc: -1, curSock: {fd}, errno: 2\n" + OPEN_FAILED, 0},
+        {"read 2500", false, 0, {open, chunk(0, 1024), chunk(1024, 1024), chunk(2048, 452), answer(20), CLOSE_OK}},
+        {"read refused", false, 0, {open, chunk(0, 1024), answer(20, 5), CLOSE_OK}},
+        {"write 1025", true, 1025, {open, answer(1024, 0, "", 101), answer(1, 0, "", 102), CLOSE_OK}},
+        {"write 0", true, 0, {open, CLOSE_OK}},
+        {"write refused", true, 3000, {open, answer(1024, 9, "", 101), CLOSE_OK}},
+        {"read without memory", false, 0, {}, true},
+        {"write without memory", true, 0, {}, true},
+        {"read without helper", false, 0, {}},
     };
+    std::string transcript;
     for (const Case &k : cases) {
-        SCOPED_TRACE(&k - cases);
         writeFile("/home/input", data.substr(0, k.input));
         ASSERT_TRUE(freopen("/home/input", "r", stdin));
         Peer p{{k.answers}};
@@ -249,10 +233,12 @@ TEST(DeviceStream, TransfersInChunksOf1024Bytes)
         Captured c = run([&] { return k.write ? tamskdevwr("strm0") : tamskdevrd("strm0"); },
                          k.answers.empty() ? nullptr : &p);
         failAlloc = false;
-        EXPECT_EQ(c.rc, k.rc);
-        EXPECT_EQ(c.err, withFd(k.err, c.fd));
-        EXPECT_TRUE(c.out == (k.write ? "" : data.substr(0, k.moved))) << c.out.size() << " bytes out";
-        EXPECT_EQ(ftell(stdin), k.write ? long(k.moved) : 0);
+        // moved: bytes written out, or taken from the input
+        size_t moved = k.write ? size_t(ftell(stdin)) : c.out.size();
+        transcript += "== " + std::string(k.what) + " -> " + std::to_string(c.rc) + ", " + std::to_string(moved) +
+                      " bytes moved\n" + withoutFd(c.err, c.fd);
+        EXPECT_TRUE(c.out == (k.write ? "" : data.substr(0, moved)));
+        EXPECT_EQ(ftell(stdin), k.write ? long(moved) : 0);
         if (&k == cases) { // a read request names the most the client takes
             EXPECT_EQ(p.got.at(1), pkt({20, HELPER_DEV_READ, 1044, 0, 0}));
         } else if (&k == cases + 2) { // exact bytes: each write repeats the cmd word of the answer before
@@ -261,4 +247,5 @@ TEST(DeviceStream, TransfersInChunksOf1024Bytes)
                         pkt({21, HELPER_DEV_WRITE, 21, 0, 101}, data.substr(1024, 1)), CLOSE_REQUEST}));
         }
     }
+    EXPECT_EQ(transcript, golden("stream.txt"));
 }

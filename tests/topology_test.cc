@@ -77,13 +77,6 @@ struct Topology : testing::Test {
         unlink(BACKUP.c_str());
         sent.clear();
     }
-    // Loads content as the configuration file and clears the record.
-    void load(const std::string &content)
-    {
-        writeFile(TAMSK_CONFIG_FILE, content);
-        apGetTopology(0xFFFF, 0, 1);
-        sent.clear();
-    }
 };
 
 // File operations fail on demand: the failAt-th call while armed fails once.
