@@ -104,7 +104,7 @@ TEST_F(Faults, ConcurrentStoresLoseNoUpdate)
 TEST_F(Faults, DeviceStreamRoundTripThroughTheHelper)
 {
     std::string data;
-    for (uint32_t i = 0; data.size() < 1u << 20; ++i)
+    for (uint32_t i = 0; data.size() <= 1u << 20; ++i) // the last write has a single byte
         data += char((i * 2654435761u) >> 11);
     writeFile("/home/data", data);
     writeFile("/home/tamsk/devices/disk0", "");

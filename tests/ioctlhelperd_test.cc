@@ -201,6 +201,7 @@ TEST(Helperd, OptionsUsageErrorsStopSignalsAndStaleSocket)
         {{HELPERD, "-x"}, 2, "", "ioctlhelperd: unknown option '-x'" + TRY},
         {{HELPERD, "--mode", "8"}, 2, "", "ioctlhelperd: bad mode '8'" + TRY},
         {{HELPERD, "-M", "1000"}, 2, "", "ioctlhelperd: bad mode '1000'" + TRY},
+        {{HELPERD, "-M", "0"}, 1, "", "ioctlhelperd: cannot listen on /home/tamsk/ioctl: Is a directory\n"},
         {{HELPERD, "-g", "no-such-group"}, 2, "", "ioctlhelperd: unknown group 'no-such-group'" + TRY},
         {{HELPERD, "--group"}, 2, "", "ioctlhelperd: missing argument for '--group'" + TRY},
         {{HELPERD, "-l", LOG, "extra"}, 2, "", "ioctlhelperd: unexpected argument 'extra'" + TRY},

@@ -137,6 +137,9 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
         {"write 20", [&](int fd) { return quorHelperWrite(fd, buf, 20); }, answer(0)}, // no payload is no error
         {"close 20", [&](int fd) { return quorHelperClose(fd, buf, 20); }, CLOSE_OK},
         {"close 19", [&](int fd) { return quorHelperClose(fd, buf, 19); }, ""},
+        {"recvPkt 16", [&](int fd) { return recvPkt(fd, buf, 16); }, bytes(20, 4)},
+        {"recvPkt 16", [&](int fd) { return recvPkt(fd, buf, 16); }, bytes(10, 4)},
+        {"peekPkt 16", [&](int fd) { return peekPkt(fd, buf, 16); }, bytes(20, 4)},
     };
     const std::string whole = answer(36, 0, bytes(16, 1)); // and that packet cut at every length
     for (size_t cut = 0; cut <= whole.size(); ++cut)
