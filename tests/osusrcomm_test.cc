@@ -17,11 +17,19 @@
 #include <thread>
 #include <unistd.h>
 
-// Seams linked instead of platform.o: pauses are only recorded; allocation fails while failAlloc is set.
+// Seams linked instead of platform.o: pauses are only recorded; allocation fails while failAlloc is
+// set; the packet allocated last is known until it is freed (free is wrapped at link time).
 static std::vector<unsigned> pauses;
 static bool failAlloc = false;
+static void *packet = nullptr;
 void quorHelperPause(unsigned seconds) { pauses.push_back(seconds); }
-void *quorAllocPacket(size_t size) { return failAlloc ? nullptr : malloc(size); }
+void *quorAllocPacket(size_t size) { return packet = failAlloc ? nullptr : malloc(size); }
+extern "C" void __real_free(void *);
+extern "C" void __wrap_free(void *p)
+{
+    packet = p == packet ? nullptr : packet;
+    __real_free(p);
+}
 
 namespace {
 
@@ -117,6 +125,7 @@ Captured run(const std::function<int32_t()> &call, Peer *peer = nullptr)
     if (peer)
         server.join();
     EXPECT_EQ(close(c.fd), -1) << "socket left open";
+    EXPECT_EQ(packet, nullptr) << "packet not freed";
     return c;
 }
 
@@ -126,7 +135,8 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
 {
     char buf[1200] = {}, data[1112] = {}, scratch[64];
     const auto recv64 = [&](int fd) { return recvHelperPkt(fd, buf, 64); };
-    struct Case { const char *what; std::function<int32_t(int)> call; std::string waiting; }; // waiting: in the socket
+    // waiting: in the socket; gone: the other end closed
+    struct Case { const char *what; std::function<int32_t(int)> call; std::string waiting; bool gone = false; };
     std::vector<Case> cases = {
         {"write 19", [&](int fd) { return quorHelperWrite(fd, buf, 19); }, ""},
         {"ioctl 1131 of 1112", [&](int fd) { return quorHelperIoctl(fd, 27, buf, 1131, data, 1112); }, ""},
@@ -137,6 +147,7 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
         {"write 20", [&](int fd) { return quorHelperWrite(fd, buf, 20); }, answer(0)}, // no payload is no error
         {"close 20", [&](int fd) { return quorHelperClose(fd, buf, 20); }, CLOSE_OK},
         {"close 19", [&](int fd) { return quorHelperClose(fd, buf, 19); }, ""},
+        {"ioctl 1200 of 16", [&](int fd) { return quorHelperIoctl(fd, 27, buf, 1200, data, 16); }, "", true},
         {"recvPkt 16", [&](int fd) { return recvPkt(fd, buf, 16); }, bytes(20, 4)},
         {"recvPkt 16", [&](int fd) { return recvPkt(fd, buf, 16); }, bytes(10, 4)},
         {"peekPkt 16", [&](int fd) { return peekPkt(fd, buf, 16); }, bytes(20, 4)},
@@ -149,10 +160,11 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
         int sv[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
         send(sv[1], k.waiting.data(), k.waiting.size(), 0);
-        shutdown(sv[1], SHUT_WR);
+        shutdown(sv[1], k.gone ? SHUT_RDWR : SHUT_WR);
         Captured c = run([&] { return k.call(sv[0]); });
         ssize_t unread = recv(sv[0], scratch, sizeof scratch, MSG_DONTWAIT); // -1: the socket was closed
-        transcript += "== " + std::string(k.what) + " with " + std::to_string(k.waiting.size()) + " bytes -> " +
+        transcript += "== " + std::string(k.what) + (k.gone ? " to nobody" : "") + " with " +
+                      std::to_string(k.waiting.size()) + " bytes -> " +
                       std::to_string(c.rc) + ", " + std::to_string(unread) + " unread\n" + withoutFd(c.err, sv[0]);
         for (int fd : sv)
             close(fd);
@@ -233,7 +245,8 @@ TEST(DeviceStream, TransfersInChunksOf1024Bytes)
         ASSERT_TRUE(freopen("/home/input", "r", stdin));
         Peer p{{k.answers}};
         failAlloc = k.noMemory;
-        Captured c = run([&] { return k.write ? tamskdevwr("strm0") : tamskdevrd("strm0"); },
+        // A read runs without standard input, so its socket is descriptor 0.
+        Captured c = run([&] { return k.write ? tamskdevwr("strm0") : (close(0), tamskdevrd("strm0")); },
                          k.answers.empty() ? nullptr : &p);
         failAlloc = false;
         // moved: bytes written out, or taken from the input
@@ -241,7 +254,6 @@ TEST(DeviceStream, TransfersInChunksOf1024Bytes)
         transcript += "== " + std::string(k.what) + " -> " + std::to_string(c.rc) + ", " + std::to_string(moved) +
                       " bytes moved\n" + withoutFd(c.err, c.fd);
         EXPECT_TRUE(c.out == (k.write ? "" : data.substr(0, moved)));
-        EXPECT_EQ(ftell(stdin), k.write ? long(moved) : 0);
         if (&k == cases) { // a read request names the most the client takes
             EXPECT_EQ(p.got.at(1), pkt({20, HELPER_DEV_READ, 1044, 0, 0}));
         } else if (&k == cases + 2) { // exact bytes: each write repeats the cmd word of the answer before
