@@ -79,6 +79,14 @@ std::string golden(const std::string &name)
     return readFile(GOLDEN_DIR "/" + name);
 }
 
+std::string eventLog(const std::string &path)
+{
+    std::string log = readFile(path), events;
+    for (size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1)
+        events += log.substr(at + 25, end + 1 - at - 25); // "2026-12-07T00:30:18.693Z "
+    return events;
+}
+
 // Every test program runs its tests inside its own private /home.
 int main(int argc, char **argv)
 {

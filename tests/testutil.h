@@ -31,5 +31,6 @@ pid_t startHelperd(const std::vector<std::string> &args = {});
 int stopHelperd(pid_t pid);
 int countOf(const std::string &text, const std::string &part);
 std::string golden(const std::string &name); // tests/golden/name
+std::string eventLog(const std::string &path); // the helper's log without its time stamps
 
 #endif
