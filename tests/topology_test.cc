@@ -83,7 +83,7 @@ struct Topology : testing::Test {
 int failAt = 0, calls = 0;
 FILE *rewritten = nullptr; // the file opened for writing
 bool failedRewrite = false, failedCopy = false;
-bool rewriteDone = false, failedReadBack = false; // a read of the rewritten file failed
+bool rewriteDone = false, failedReadBack = false, garbledReadBack = false; // reading the rewritten file
 bool failNow() { return failAt > 0 && ++calls == failAt; }
 bool failRead()
 {
@@ -147,13 +147,16 @@ int __wrap_fclose(FILE *f)
     int r = __real_fclose(f);
     return fail ? (errno = ENOSPC, EOF) : r;
 }
-// A failing read loses what it read; at the end of the file that is nothing.
+// A failing read loses what it read (at the end of the file that is
+// nothing); one of the rewritten file garbles it instead.
 size_t __wrap_fread(void *p, size_t size, size_t n, FILE *f)
 {
     bool fail = failNow();
     size_t got = __real_fread(p, size, n, f);
-    failedReadBack = failedReadBack || (fail && rewriteDone && got > 0);
-    return fail ? 0 : got;
+    garbledReadBack = garbledReadBack || (fail && rewriteDone && got > 0);
+    if (fail && rewriteDone && got > 0)
+        static_cast<char *>(p)[0] ^= 1;
+    return fail && !rewriteDone ? 0 : got;
 }
 size_t __wrap_fwrite(const void *p, size_t size, size_t n, FILE *f)
 {
@@ -298,7 +301,7 @@ TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
         writeFile(TAMSK_CONFIG_FILE, before);
         writeFile(BACKUP, "B06:9:9 \n"); // older, of another length
         sent.clear();
-        failedRewrite = failedCopy = rewriteDone = failedReadBack = false;
+        failedRewrite = failedCopy = rewriteDone = failedReadBack = garbledReadBack = false;
         calls = 0;
         failAt = at;
         int32_t r = apStoreTopology(0xB06, 2, 4, 0);
@@ -310,6 +313,7 @@ TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
         EXPECT_EQ(failedRewrite, words("20609") == "1 0 0 0 0") << at;
         EXPECT_TRUE(!failedCopy || words("20610") != "") << at; // the older backup's length differs
         EXPECT_EQ(failedReadBack, words("20608") == "1 0 0 0 0") << at;
+        EXPECT_TRUE(!garbledReadBack || r == -1) << at;
         bool failedLoad = std::any_of(sent.begin(), sent.end(), [](const std::string &e) {
             return e.compare(0, 35, "parseConfigDataFile: Failed reading") == 0;
         });

@@ -57,12 +57,12 @@ void apAtePrintf(const char *msg)
 
 void apSendf(const char *fmt, ...)
 {
-    char text[8192]; // the longest message carries the full indexed listing
+    char text[8192] = ""; // the longest message carries the full indexed listing
     va_list ap;
     va_start(ap, fmt);
-    int n = vsnprintf(text, sizeof text, fmt, ap);
+    vsnprintf(text, sizeof text, fmt, ap); // a longer text is cut, but none comes near
     va_end(ap);
-    size_t len = n < 0 ? 0 : std::min(size_t(n), sizeof text - 1);
+    size_t len = strnlen(text, sizeof text);
     size_t off = 0;
     do {
         size_t piece = std::min(len - off, sizeof sString - 1);

@@ -32,7 +32,7 @@ struct Adapter {
 struct ApModel {
     Adapter adapters[MAX_ADAPTERS];
     int32_t count;
-    int32_t messageLimit; // messages accepted before refusing; -1: no limit
+    uint32_t messageLimit; // messages accepted before refusing; the most: no limit
     int32_t traceResult;
 };
 
@@ -55,38 +55,42 @@ constexpr TraceName TRACE_NAMES[] = {
 
 // ---- model file
 
-enum ValueKind { NUMBER, TEXT, WWPN };
+enum ValueKind { UNSIGNED, SIGNED, TEXT, WWPN };
 
-// One key=value word of the model file: where its value goes and what it
-// takes. A key with count > 1 takes a comma list of one to count values.
+// One key=value word of the model file: where its values go and what they
+// take. Unsigned numbers take what their field holds, signed ones 32 bits; a
+// list key takes one to count comma-separated values.
 struct ModelKey {
     const char *name;
+    ValueKind kind;
     size_t offset, width; // of the first value, in bytes
     int32_t count;
-    ValueKind kind;
-    long long min, max;
 };
 
-#define AT(field) offsetof(Adapter, field), sizeof(Adapter::field)
-constexpr long long U32 = 0xFFFFFFFF;
+// Offset, width and count come from the field itself, so a key cannot
+// write past it.
+#define FIELD(record, field) offsetof(record, field), sizeof(record::field), 1
+#define LIST(record, field) \
+    offsetof(record, field), sizeof(record::field[0]), int32_t(sizeof(record::field) / sizeof(record::field[0]))
 constexpr ModelKey ADAPTER_KEYS[] = {
-    {"id", AT(answer.adapterId), 1, NUMBER, 0, U32},
-    {"ports", AT(answer.numOfAdapterPorts), 1, NUMBER, 0, 0xFF},
-    {"status", AT(answer.adapterStatus), 1, NUMBER, 0, U32},
-    {"speed", AT(answer.fc_fiber_speed), 1, NUMBER, 0, 0xFF},
-    {"fourport", AT(answer.fourPortStatus), 1, NUMBER, 0, U32},
-    {"loc", AT(answer.locationCode), 1, TEXT, 0, 0},
-    {"hrm", AT(answer.adapterHrmStatus), 1, NUMBER, 0, U32},
-    {"porthrm", AT(answer.portHrmStatus), 1, NUMBER, 0, U32},
-    {"topo", AT(answer.topology[0]), AP_MAX_PORTS, NUMBER, 0, 0xFFFF},
-    {"wwpn", AT(answer.wwpn[0]), AP_MAX_PORTS, WWPN, 0, 0},
-    {"ioctl", AT(ioctlResult), 1, NUMBER, INT32_MIN, INT32_MAX},
-    {"rc", AT(rc), 1, NUMBER, 0, 0xFF},
+    {"id", UNSIGNED, FIELD(Adapter, answer.adapterId)},
+    {"ports", UNSIGNED, FIELD(Adapter, answer.numOfAdapterPorts)},
+    {"status", UNSIGNED, FIELD(Adapter, answer.adapterStatus)},
+    {"speed", UNSIGNED, FIELD(Adapter, answer.fc_fiber_speed)},
+    {"fourport", UNSIGNED, FIELD(Adapter, answer.fourPortStatus)},
+    {"loc", TEXT, FIELD(Adapter, answer.locationCode)},
+    {"hrm", UNSIGNED, FIELD(Adapter, answer.adapterHrmStatus)},
+    {"porthrm", UNSIGNED, FIELD(Adapter, answer.portHrmStatus)},
+    {"topo", UNSIGNED, LIST(Adapter, answer.topology)},
+    {"wwpn", WWPN, LIST(Adapter, answer.wwpn)},
+    {"ioctl", SIGNED, FIELD(Adapter, ioctlResult)},
+    {"rc", UNSIGNED, FIELD(Adapter, rc)},
 };
-#undef AT
 // The global lines "messages refuse=N" and "traces rc=N".
-constexpr ModelKey MESSAGES_KEY = {"refuse", offsetof(ApModel, messageLimit), 4, 1, NUMBER, 0, INT32_MAX};
-constexpr ModelKey TRACES_KEY = {"rc", offsetof(ApModel, traceResult), 4, 1, NUMBER, INT32_MIN, INT32_MAX};
+constexpr ModelKey MESSAGES_KEY = {"refuse", UNSIGNED, FIELD(ApModel, messageLimit)};
+constexpr ModelKey TRACES_KEY = {"rc", SIGNED, FIELD(ApModel, traceResult)};
+#undef FIELD
+#undef LIST
 
 void storeNumber(uint8_t *field, size_t width, long long v)
 {
@@ -124,7 +128,9 @@ bool parseValue(const ModelKey &k, const char *text, size_t len, uint8_t *field)
     char *end = nullptr;
     errno = 0;
     long long v = strtoll(text, &end, hex ? 16 : 10);
-    if (len == 0 || end != text + len || errno || v < k.min || v > k.max)
+    long long min = k.kind == SIGNED ? INT32_MIN : 0;
+    long long max = k.kind == SIGNED ? INT32_MAX : (1LL << (8 * k.width)) - 1;
+    if (len == 0 || end != text + len || errno || v < min || v > max)
         return false;
     storeNumber(field, k.width, v);
     return true;
@@ -202,7 +208,7 @@ bool parseLine(char *line, ApModel *m, char *err, size_t errSize)
 int32_t readModel(FILE *f, const char *source, ApModel *m)
 {
     *m = {};
-    m->messageLimit = -1;
+    m->messageLimit = UINT32_MAX;
     char line[MODEL_LINE_MAX], err[MODEL_LINE_MAX + 100] = "";
     int32_t lineNo = 0;
     while (!err[0] && fgets(line, sizeof line, f)) {
@@ -237,7 +243,7 @@ ApModel builtInModel()
 }
 
 ApModel model = builtInModel();
-std::atomic<int32_t> messagesTaken{0};
+std::atomic<uint32_t> messagesTaken{0};
 
 // ---- the AP commands
 
@@ -294,7 +300,7 @@ int32_t ateMessage(const AdapterDds *dds)
     const char *end = static_cast<const char *>(memchr(msg, 0, AP_MSG_SIZE));
     int32_t result = EINVAL; // the text must end inside its 512 bytes
     if (end)
-        result = model.messageLimit >= 0 && messagesTaken++ >= model.messageLimit ? REFUSED_MESSAGE : 0;
+        result = messagesTaken++ >= model.messageLimit ? REFUSED_MESSAGE : 0;
     char shown[4 * AP_MSG_SIZE + 1];
     escapeText(msg, end ? size_t(end - msg) : AP_MSG_SIZE, shown, sizeof shown);
     logEvent("message \"%s\"%s%.0d", shown, result ? " -> ioctl " : "", result);

@@ -20,7 +20,7 @@ constexpr int MAX_BUSY_ANSWERS = 5;
 constexpr unsigned RETRY_PAUSE_SECONDS = 10;
 
 // Receive limits are signed; a packet size beyond that range is clamped.
-int32_t asLimit(uint32_t size) { return size > INT32_MAX ? INT32_MAX : int32_t(size); }
+int32_t asLimit(uint32_t size) { return int32_t(std::min<uint32_t>(size, INT32_MAX)); }
 
 // The four-line report of a refused answer, with the header words as the
 // packet buffer holds them now.

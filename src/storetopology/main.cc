@@ -62,9 +62,8 @@ bool parseNumber(const char *text, int base, unsigned long max, unsigned long *o
 // two stores at once would lose one of the updates.
 bool lockStores()
 {
-    int fd = open(LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        fd = open(LOCK_FILE, O_RDONLY | O_CLOEXEC); // someone else's lock file
+    // Read-only is enough for flock, and opens a lock file another operator made.
+    int fd = open(LOCK_FILE, O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd >= 0 && flock(fd, LOCK_EX) == 0)
         return true;
     fprintf(stderr, "storetopology: cannot lock %s: %s\n", LOCK_FILE, strerror(errno));
