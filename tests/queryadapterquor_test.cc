@@ -97,6 +97,38 @@ TEST(OperatorCommands, CommandLinesAndOutcomes)
     EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), "B00:0:3 \n");
 }
 
+// Operators storing at the same time lose no update; a device stream
+// written and read back through the helper is byte-exact.
+TEST(OperatorCommands, ConcurrentStoresAndDeviceStreamThroughTheHelper)
+{
+    pid_t helper = startHelperd();
+    mkdir("/home/tamsk/config", 0755);
+    mkdir("/home/tamsk/devices", 0755); // the helper's default device directory
+    for (int round = 0; round < 5; ++round) {
+        unlink(TAMSK_CONFIG_FILE);
+        std::vector<pid_t> stores;
+        for (int i = 10; i < 26; ++i)
+            stores.push_back(startProgram({STORE, "-a", "C" + std::to_string(i), "-p", std::to_string(round),
+                                           "-t", "1"}, "/dev/null", "/dev/null"));
+        for (pid_t p : stores)
+            EXPECT_EQ(0, waitProgram(p)); // each waits for the others
+        std::string file = readFile(TAMSK_CONFIG_FILE);
+        for (int i = 10; i < 26; ++i)
+            EXPECT_EQ(1, countOf(file, "C" + std::to_string(i) + ":" + std::to_string(round) + ":1 \n")) << file;
+    }
+    std::string data;
+    for (uint32_t i = 0; data.size() <= 1u << 20; ++i) // the last write has a single byte
+        data += char((i * 2654435761u) >> 11);
+    writeFile("/home/data", data);
+    writeFile("/home/tamsk/devices/disk0", "");
+    EXPECT_EQ(0, runProgram({DEV, "write", "disk0"}, "/home/data").status);
+    RunResult back = runProgram({DEV, "read", "disk0"});
+    EXPECT_EQ(0, back.status);
+    EXPECT_TRUE(back.out == data) << back.out.size() << " bytes";
+    EXPECT_EQ(6, runProgram({DEV, "read", "no-such-device"}).status);
+    EXPECT_EQ(0, stopHelperd(helper));
+}
+
 // Every outcome and report of the modelled adapters, against the transcript
 // in golden/query.txt; stored values come from the configuration file.
 TEST(QueryOutcome, AnswersAndReportsOfTheModel)
