@@ -3,21 +3,14 @@
 
 #include "apcfgcommon/apmessage.h"
 #include "osusrcomm.h"
-#include "tamskpaths.h"
 #include "tamskversion.h"
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
 #include <glob.h>
 #include <sys/resource.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 namespace {
 

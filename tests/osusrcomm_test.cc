@@ -3,19 +3,15 @@
 // transcripts in tests/golden.
 #include "osusrcomm.h"
 #include "platform.h"
-#include "tamskpaths.h"
 #include "testutil.h"
 
 #include <csignal>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <thread>
-#include <unistd.h>
 
 // Seams linked instead of platform.o: pauses are only recorded; allocation fails while failAlloc is
 // set; the packet allocated last is known until it is freed (free is wrapped at link time).

@@ -3,20 +3,14 @@
 // the helper path inside it, and whole files.
 #include "testutil.h"
 
-#include "tamskpaths.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sched.h>
 #include <sstream>
 #include <sys/mount.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 void enterPrivateHome()
 {

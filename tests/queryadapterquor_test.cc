@@ -1,14 +1,11 @@
 // The commands end to end: options, outcomes and reports of queryadapterquor,
 // storetopology and tamskdev, against the stand-in helper in this test's
 // private /home. Long expected outputs are in tests/golden.
-#include "tamskpaths.h"
 #include "tamskversion.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -19,7 +16,6 @@ const std::string USAGE =
 const std::string PARAMS = "ERROR: getting params\n" + USAGE;
 const std::string PORT = "queryadapterquor: ERROR the port number must be 0,1,2, or 3 \n";
 const std::string STORE = STORE_BIN, DEV = TAMSKDEV_BIN, QUERY = QUERY_BIN;
-
 
 } // namespace
 

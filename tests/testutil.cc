@@ -4,10 +4,8 @@
 
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 pid_t startProgram(const std::vector<std::string> &argv, const std::string &outPath,
                    const std::string &errPath, const std::string &inPath)

@@ -4,8 +4,16 @@
 #ifndef TESTUTIL_H
 #define TESTUTIL_H
 
+// The headers every test uses come with it.
+#include "tamskpaths.h"
+
+#include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 // privatehome.cc, which the fuzz targets and the benchmark link alone.

@@ -4,19 +4,13 @@
 // lookups and stores send is compared with transcripts in tests/golden.
 #include "apcfgcommon.h"
 #include "osslnxadaptconfig.h"
-#include "tamskpaths.h"
 #include "testutil.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <glob.h>
 #include <gtest/gtest.h>
 #include <stdio_ext.h>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 namespace {
 

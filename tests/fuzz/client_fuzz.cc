@@ -9,11 +9,8 @@
 #include "testutil.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 

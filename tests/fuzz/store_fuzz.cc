@@ -5,13 +5,9 @@
 // backup.
 #include "apcfgcommon.h"
 #include "osslnxadaptconfig.h"
-#include "tamskpaths.h"
 #include "testutil.h"
 
 #include <cstdlib>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 static const std::string BACKUP = std::string(TAMSK_CONFIG_FILE) + ".bak";
 
