@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 
 pid_t startProgram(const std::vector<std::string> &argv, const std::string &outPath,
@@ -12,6 +13,7 @@ pid_t startProgram(const std::vector<std::string> &argv, const std::string &outP
 {
     pid_t pid = fork();
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL); // a helper dies with a test that fails or times out
         const std::string *paths[] = {&inPath, &outPath, &errPath}; // "": inherited
         for (int fd = 0; fd < 3; ++fd)
             if (!paths[fd]->empty())
