@@ -73,7 +73,8 @@ TEST(OperatorCommands, CommandLinesAndOutcomes)
         EXPECT_EQ(r.out.substr(0, c.out.size()), c.out) << testing::PrintToString(c.argv);
     }
     // Output that does not reach standard output is a failed transfer.
-    EXPECT_EQ(waitProgram(startProgram({DEV, "--help"}, "/dev/full", "/dev/null")), 32);
+    EXPECT_EQ(waitProgram(startProgram({DEV, "--help"}, "/dev/full", "/home/full.err")), 32);
+    EXPECT_EQ(readFile("/home/full.err"), "tamskdev: write error: No space left on device\n");
     mkdir("/home/tamsk", 0755);
     mkdir("/home/tamsk/config", 0755);
     mkdir(TAMSK_CONFIG_FILE, 0755); // a store that cannot rewrite the file

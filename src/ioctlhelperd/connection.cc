@@ -296,7 +296,7 @@ void startConnection(int sock)
     // Only this thread adds connections, so the limit read here holds.
     bool busy = activeConnections >= MAX_CONNECTIONS;
     std::atomic<int32_t> &count = busy ? busyConnections : activeConnections;
-    int err = -1; // -1: too many connections
+    const char *why = "too many connections";
     if (++count <= (busy ? MAX_BUSY : MAX_CONNECTIONS)) {
         timeval idle = {busy ? REQUEST_SECONDS : IDLE_SECONDS, 0};
         setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
@@ -308,13 +308,13 @@ void startConnection(int sock)
         pthread_attr_setstacksize(&attr, THREAD_STACK);
         pthread_t thread;
         void *arg = reinterpret_cast<void *>(intptr_t(sock) << 1 | busy);
-        err = pthread_create(&thread, &attr, connectionThread, arg);
+        int err = pthread_create(&thread, &attr, connectionThread, arg);
         pthread_attr_destroy(&attr);
         if (err == 0)
             return;
+        why = strerror(err);
     }
     --count;
     close(sock);
-    fprintf(stderr, "ioctlhelperd: new connection closed: %s\n",
-            err < 0 ? "too many connections" : strerror(err));
+    fprintf(stderr, "ioctlhelperd: new connection closed: %s\n", why);
 }

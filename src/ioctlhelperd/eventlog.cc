@@ -34,8 +34,8 @@ size_t timeStamp(char *buf, size_t size)
     tm utc = {};
     gmtime_r(&now.tv_sec, &utc);
     size_t n = strftime(buf, size, "%Y-%m-%dT%H:%M:%S", &utc);
-    int k = snprintf(buf + n, size - n, ".%03ldZ ", now.tv_nsec / 1000000);
-    return k > 0 ? n + size_t(k) : n;
+    snprintf(buf + n, size - n, ".%03ldZ ", now.tv_nsec / 1000000);
+    return strnlen(buf, size);
 }
 
 // Writes the line only when the log takes it without waiting: a reader that

@@ -13,8 +13,6 @@ int32_t transferAll(int fd, void *buf, int32_t length, bool sending,
                     const char *mark, const char *failFmt)
 {
     errno = 0;
-    if (length <= 0)
-        return 0;
     char *p = static_cast<char *>(buf);
     int32_t total = 0;
     uint32_t retries = 0;
