@@ -244,24 +244,7 @@ TEST(Helperd, OptionsUsageErrorsStopSignalsAndStaleSocket)
         EXPECT_NE(0, access(TAMSK_HELPER_SOCKET, F_OK)) << sig;
     }
     ASSERT_EQ(0, mkdir(TAMSK_HELPER_SOCKET, 0755)); // a helper that wrongly starts exits 1
-    const std::string TRY = "\nTry 'ioctlhelperd --help' for more information.\n";
-    const struct { std::vector<std::string> argv; int status; std::string out, err; } runs[] = {
-        {{HELPERD, "-V"}, 0, "ioctlhelperd (tamsk) " TAMSK_VERSION "\n", ""},
-        {{HELPERD}, 1, "", "ioctlhelperd: cannot listen on /home/tamsk/ioctl: Is a directory\n"},
-        {{HELPERD, "-x"}, 2, "", "ioctlhelperd: unknown option '-x'" + TRY},
-        {{HELPERD, "--mode", "8"}, 2, "", "ioctlhelperd: bad mode '8'" + TRY},
-        {{HELPERD, "-M", "1000"}, 2, "", "ioctlhelperd: bad mode '1000'" + TRY},
-        {{HELPERD, "-M", "0"}, 1, "", "ioctlhelperd: cannot listen on /home/tamsk/ioctl: Is a directory\n"},
-        {{HELPERD, "-g", "no-such-group"}, 2, "", "ioctlhelperd: unknown group 'no-such-group'" + TRY},
-        {{HELPERD, "--group"}, 2, "", "ioctlhelperd: missing argument for '--group'" + TRY},
-        {{HELPERD, "-l", LOG, "extra"}, 2, "", "ioctlhelperd: unexpected argument 'extra'" + TRY},
-        {{HELPERD, "-m", "/x"}, 2, "", "ioctlhelperd: cannot open model file /x: No such file or directory\n"},
-    };
-    for (const auto &c : runs) {
-        RunResult r = runProgram(c.argv);
-        EXPECT_EQ(std::to_string(c.status) + c.out + "|" + c.err, std::to_string(r.status) + r.out + "|" + r.err);
-    }
-    EXPECT_NE(std::string::npos, runProgram({HELPERD, "--help"}).out.find("\n -M, --mode <mode>   "));
+    EXPECT_EQ(transcribe("helperd-options.t"), golden("helperd-options.t"));
     glob_t temporary;
     EXPECT_EQ(GLOB_NOMATCH, glob("/home/tamsk/.ioctl.*", 0, nullptr, &temporary)); // none left behind
 }

@@ -2,9 +2,12 @@
 // private /home every test program enters first.
 #include "testutil.h"
 
+#include "tamskversion.h"
+
 #include <cerrno>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 
@@ -77,6 +80,43 @@ int countOf(const std::string &text, const std::string &part)
 std::string golden(const std::string &name)
 {
     return readFile(GOLDEN_DIR "/" + name);
+}
+
+std::string withoutFd(std::string text)
+{
+    for (std::string key : {"fd: ", "fd = ", "curSock: "})
+        for (size_t at = 0; (at = text.find(key, at)) != std::string::npos;) {
+            at += key.size();
+            text.replace(at, strspn(text.c_str() + at, "0123456789"), "{fd}");
+        }
+    return text;
+}
+
+std::string transcribe(const std::string &name)
+{
+    const std::string programs[][2] = {{"queryadapterquor", QUERY_BIN}, {"storetopology", STORE_BIN},
+                                       {"tamskdev", TAMSKDEV_BIN}, {"ioctlhelperd", HELPERD_BIN}};
+    std::istringstream commands(golden(name));
+    std::string transcript;
+    for (std::string line; std::getline(commands, line);) {
+        transcript += line.compare(0, 2, "# ") ? "" : line + "\n"; // a comment
+        if (line.compare(0, 2, "$ ") != 0)
+            continue;
+        std::istringstream words(line.substr(2));
+        std::vector<std::string> argv;
+        for (std::string word; words >> word;)
+            argv.push_back(word == "''" ? "" : word);
+        for (const auto &p : programs)
+            argv[0] = argv[0] == p[0] ? p[1] : argv[0];
+        RunResult r = runProgram(argv);
+        std::string out = withoutFd(r.out + r.err);
+        for (const auto &[from, to] : {std::pair<std::string, std::string>{argv[0], line.substr(2, line.find(' ', 2) - 2)},
+                                       {TAMSK_VERSION, "{version}"}})
+            for (size_t at = 0; (at = out.find(from, at)) != std::string::npos; at += to.size())
+                out.replace(at, from.size(), to);
+        transcript += line + "\n" + out + "[" + std::to_string(r.status) + "]\n";
+    }
+    return transcript;
 }
 
 std::string eventLog(const std::string &path)

@@ -39,6 +39,13 @@ pid_t startHelperd(const std::vector<std::string> &args = {});
 int stopHelperd(pid_t pid);
 int countOf(const std::string &text, const std::string &part);
 std::string golden(const std::string &name); // tests/golden/name
+// Socket numbers in the client's reports ("fd: 5") shown as "{fd}".
+std::string withoutFd(std::string text);
+// Runs the "$ program args" lines of golden/name ('' is an empty argument)
+// and returns the transcript they make: "# " comments, each command, then what the program
+// wrote on standard output and error (its path as its name, the version as
+// {version}, socket numbers as {fd}), then "[status]".
+std::string transcribe(const std::string &name);
 std::string eventLog(const std::string &path); // the helper's log without its time stamps
 
 #endif

@@ -128,16 +128,28 @@ Warmstart in progress: query functon exiting, .
 The query ioctl for >adp: wyrafc050 had an error 
 ioctl command line return code     : 53 
 ioctl data struncture return code  : 0 
+ERROR: Failed to recv Dev IOCTL Response - rc=1132
+ERROR: hdr.helper_req: 0x6, fd: {fd}
+ERROR: hdr.xfercnt:   1132
+ERROR: hdr.ret_code:   53
 [53]
 $ queryadapterquor -l wyrafc060
 The ioctl failed, The ioctl return code indicates that the machine is not IMLed.
 ioctl rc = 6, iocData.returnCode = 0 
+ERROR: Failed to recv Dev IOCTL Response - rc=1132
+ERROR: hdr.helper_req: 0x6, fd: {fd}
+ERROR: hdr.xfercnt:   1132
+ERROR: hdr.ret_code:   6
 [6]
 $ queryadapterquor -l wyrafc070
 ERROR: The query ioctl for >adp: wyrafc070 had an error 
 ioctl command line return code     : -1 
 ioctl data struncture return code  : 0 
 Config exiting, apConfig.dat not updated!
+ERROR: Failed to recv Dev IOCTL Response - rc=1132
+ERROR: hdr.helper_req: 0x6, fd: {fd}
+ERROR: hdr.xfercnt:   1132
+ERROR: hdr.ret_code:   -1
 [1]
 $ queryadapterquor -l wyrafc080
 The kernel AP code returned an error iocData.returnCode = 5 

@@ -1,0 +1,83 @@
+$ storetopology -a B00 -p 1 -t 2 -x
+storetopology: invalid option -- 'x'
+Try 'storetopology --help' for more information.
+[2]
+$ storetopology -a 0 -p 1 -t 2
+storetopology: invalid value for -a: 0
+Try 'storetopology --help' for more information.
+[2]
+$ storetopology -a B00 -p 256 -t 2
+storetopology: invalid value for -p: 256
+Try 'storetopology --help' for more information.
+[2]
+$ storetopology -a B00 -p '' -t 2
+storetopology: invalid value for -p: 
+Try 'storetopology --help' for more information.
+[2]
+$ storetopology -a B00 -p 1 -t 5
+storetopology: invalid value for -t: 5
+Try 'storetopology --help' for more information.
+[2]
+$ storetopology -a B00 -p 1
+storetopology: -a, -p and -t are required
+Try 'storetopology --help' for more information.
+[2]
+$ storetopology -a B00 -p 1 -t 2 x
+storetopology: unexpected argument: x
+Try 'storetopology --help' for more information.
+[2]
+$ storetopology -V
+storetopology (tamsk) {version}
+[0]
+$ storetopology --help
+Usage: storetopology -a ADAPTER-ID -p PORT -t VALUE [-v]
+Store the link topology value of one adapter port.
+
+  -a, --adapter ID     adapter id, hexadecimal (1 to FFFF)
+  -p, --port PORT      port number (0 to 255)
+  -t, --topology VALUE 0 unknown, 1 open point-to-point, 2 FC-AL,
+                       3 FICON point-to-point, 4 open FICON point-to-point
+  -v, --verbose        report every step to the controller's message log
+  -h, --help           display this help and exit
+  -V, --version        display version information and exit
+[0]
+$ tamskdev -x
+tamskdev: invalid option -- 'x'
+Try 'tamskdev --help' for more information.
+[2]
+$ tamskdev read
+tamskdev: missing operand
+Try 'tamskdev --help' for more information.
+[2]
+$ tamskdev read a b
+tamskdev: too many operands
+Try 'tamskdev --help' for more information.
+[2]
+$ tamskdev copy a
+tamskdev: unknown command: copy
+Try 'tamskdev --help' for more information.
+[2]
+$ tamskdev -V
+tamskdev (tamsk) {version}
+[0]
+$ tamskdev --help
+Usage:
+ tamskdev read <name>
+ tamskdev write <name>
+
+Copy the device <name> to standard output (read), or standard input to
+the device (write), through the ioctl helper.
+
+Options:
+ -h, --help     display this help and exit
+ -V, --version  display version and exit
+[0]
+# no helper
+$ tamskdev read dev0
+ERROR: Dev Open connect rc: -1, curSock: {fd}, errno: 2
+Failed to open/connect to ZARUD socket - -1
+[6]
+# no configuration directory
+$ storetopology -a B00 -p 1 -t 2
+storetopology: cannot lock /home/tamsk/config/apConfig.dat.lock: No such file or directory
+[1]
