@@ -82,7 +82,7 @@ TEST(QueryOutcome, AnswersAndReportsOfTheModel)
                              "hrm=0xAAAAAAAA porthrm=0x55555555 topo=1,2,7,0 "
                              "wwpn=10000ABCDEF00001,10000ABCDEF00002,10000ABCDEF00003,10000ABCDEF00004\n"
                              "wyrafc001 ports=0 hrm=0x55555555 porthrm=0xAAAAAAAA\n"
-                             "wyrafc002 ports=1\nwyrafc003 ports=200 topo=1,1,1,3\n"
+                             "wyrafc002 ports=1\nwyrafc003 ports=200 topo=1,5,1,3\n"
                              "wyrafc050 ioctl=53\nwyrafc060 ioctl=6\nwyrafc070 ioctl=-1\nwyrafc080 rc=5\n");
     pid_t helper = startHelperd({"-m", "/home/model", "-l", "/home/query.log"});
     EXPECT_EQ(transcribe("query.t"), golden("query.t"));

@@ -231,7 +231,7 @@ bool receive(Connection *c, int32_t offset, int32_t len)
             got += int32_t(n);
             continue;
         }
-        pollfd p = {c->sock, POLLIN, 0};
+        pollfd p = {c->sock, POLLIN, {}};
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(c->deadline - Clock::now());
         if (n < 0 && (errno == EINTR || (errno == EAGAIN && !first && left.count() > 0 &&
                                          poll(&p, 1, int(left.count())) != 0)))

@@ -43,7 +43,7 @@ size_t timeStamp(char *buf, size_t size)
 // written whole.
 bool writeLine(const char *line, size_t n)
 {
-    pollfd p = {logFd, POLLOUT, 0};
+    pollfd p = {logFd, POLLOUT, {}};
     if (poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT))
         return false;
     ssize_t k = write(logFd, line, n);

@@ -22,6 +22,14 @@ $ storetopology -a B00 -p 1
 storetopology: -a, -p and -t are required
 Try 'storetopology --help' for more information.
 [2]
+$ storetopology -p 1 -t 2
+storetopology: -a, -p and -t are required
+Try 'storetopology --help' for more information.
+[2]
+$ storetopology -a B00 -t 2
+storetopology: -a, -p and -t are required
+Try 'storetopology --help' for more information.
+[2]
 $ storetopology -a B00 -p 1 -t 2 x
 storetopology: unexpected argument: x
 Try 'storetopology --help' for more information.

@@ -115,7 +115,7 @@ Kernel status for wyrafc003
 	 Adapter topology 
 		 Port : Kernel Value                     : Stored Value 
 		  0   : 1 - OS_OPEN_POINT_TO_POINT       : 0 - OS_TOPOLOGY_UNKNOWN           
-		  1   : 1 - OS_OPEN_POINT_TO_POINT       : 0 - OS_TOPOLOGY_UNKNOWN           
+		  1   : 5 - ERROR: Input NOT Recognized! : 0 - OS_TOPOLOGY_UNKNOWN           
 		  2   : 1 - OS_OPEN_POINT_TO_POINT       : 4 - OS_OPEN_FICON_POINT_TO_POINT  
 		  3   : 3 - OS_FICON_POINT_TO_POINT      : 0 - OS_TOPOLOGY_UNKNOWN           
 
