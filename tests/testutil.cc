@@ -106,14 +106,15 @@ std::string transcribe(const std::string &name)
         std::vector<std::string> argv;
         for (std::string word; words >> word;)
             argv.push_back(word == "''" ? "" : word);
+        const std::string program = argv[0];
         for (const auto &p : programs)
-            argv[0] = argv[0] == p[0] ? p[1] : argv[0];
+            argv[0] = program == p[0] ? p[1] : argv[0];
         RunResult r = runProgram(argv);
         std::string out = withoutFd(r.out + r.err);
-        for (const auto &[from, to] : {std::pair<std::string, std::string>{argv[0], line.substr(2, line.find(' ', 2) - 2)},
-                                       {TAMSK_VERSION, "{version}"}})
-            for (size_t at = 0; (at = out.find(from, at)) != std::string::npos; at += to.size())
-                out.replace(at, from.size(), to);
+        const std::string shown[][2] = {{argv[0], program}, {TAMSK_VERSION, "{version}"}};
+        for (const auto &s : shown)
+            for (size_t at = 0; (at = out.find(s[0], at)) != std::string::npos; at += s[1].size())
+                out.replace(at, s[0].size(), s[1]);
         transcript += line + "\n" + out + "[" + std::to_string(r.status) + "]\n";
     }
     return transcript;

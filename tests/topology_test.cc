@@ -42,8 +42,8 @@ std::string step(const std::string &title)
 {
     std::string s = "== " + title + "\n", table = tableText();
     int records = countOf(table, "\n");
-    s += records > 9 ? std::to_string(records) + " records, last " + table.substr(table.rfind('\n', table.size() - 2) + 1)
-                     : table;
+    size_t last = table.rfind('\n', table.size() - 2) + 1;
+    s += records > 9 ? std::to_string(records) + " records, last " + table.substr(last) : table;
     for (const std::string &e : sent)
         s += "  " + e + (e.back() == '\n' ? "" : e[0] == '#' ? "\n" : "\\\n");
     sent.clear();
@@ -243,7 +243,8 @@ TEST_F(Topology, StoresRewriteTheFileWithABackup)
     for (int i = 0; i < 256; ++i) {
         std::string rec = "C" + std::to_string(10 + i) + ":" + std::to_string(i % 4) + ":1";
         padded += i < 40 ? rec + std::string(15 - rec.size(), ' ') + "\n" : "";
-        large += i < 57 ? "B0" + std::string(1, "0123456789ABCDEF"[i / 10]) + ":" + std::to_string(i % 10) + ":1 \n" : "";
+        std::string b = "B0" + std::string(1, "0123456789ABCDEF"[i / 10]) + ":" + std::to_string(i % 10) + ":1 \n";
+        large += i < 57 ? b : "";
         full += rec + "\n";
     }
     const struct { std::string before; uint16_t id; uint8_t port, value; int32_t verbose; } cases[] = {
