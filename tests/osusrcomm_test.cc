@@ -241,6 +241,8 @@ TEST(DeviceStream, TransfersInChunksOf1024Bytes)
         transcript += "== " + std::string(k.what) + " -> " + std::to_string(c.rc) + ", " + std::to_string(moved) +
                       " bytes moved\n" + withoutFd(c.err);
         EXPECT_TRUE(c.out == (k.write ? "" : data.substr(0, moved)));
+        EXPECT_TRUE(k.write || fcntl(0, F_GETFD) == -1) << "socket left open";
+        EXPECT_TRUE(k.answers.empty() || p.got.back() == CLOSE_REQUEST) << "no close request";
         if (&k == cases) { // a read request names the most the client takes
             EXPECT_EQ(p.got.at(1), pkt({20, HELPER_DEV_READ, 1044, 0, 0}));
         } else if (&k == cases + 2) { // exact bytes: each write repeats the cmd word of the answer before
