@@ -190,7 +190,7 @@ TEST(Helperd, FloodOfSlowLargeRequestsLocksNobodyOut)
         close(s);
         usleep(200000);
     }
-    EXPECT_EQ(HELPER_BUSY, answers.front());
+    EXPECT_NE(std::find(answers.begin(), answers.end(), HELPER_BUSY), answers.end()); // before the hogs are dropped
     EXPECT_EQ(HELPER_RESPONSE, answers.back());
     EXPECT_EQ(0, runProgram({QUERY_BIN, "-l", "wyrafc000"}).status);
     part.resize(1 << 20); // the dropped clients gave their shares of the buffer budget back

@@ -79,6 +79,7 @@ int failAt = 0, calls = 0;
 FILE *rewritten = nullptr; // the file opened for writing
 bool failedRewrite = false, failedCopy = false;
 bool rewriteDone = false, failedReadBack = false, garbledReadBack = false; // reading the rewritten file
+bool failedLoad = false; // a read of the file before the store lost data
 bool failNow() { return failAt > 0 && ++calls == failAt; }
 bool failRead()
 {
@@ -150,6 +151,7 @@ size_t __wrap_fread(void *p, size_t size, size_t n, FILE *f)
     bool fail = failNow();
     size_t got = __real_fread(p, size, n, f);
     garbledReadBack = garbledReadBack || (fail && rewriteDone && got > 0);
+    failedLoad = failedLoad || (fail && !rewriteDone && got > 0);
     if (fail && rewriteDone && got > 0)
         static_cast<char *>(p)[0] ^= 1;
     return fail && !rewriteDone ? 0 : got;
@@ -304,7 +306,7 @@ TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
         writeFile(TAMSK_CONFIG_FILE, before);
         writeFile(BACKUP, "B06:9:9 \n"); // older, of another length
         sent.clear();
-        failedRewrite = failedCopy = rewriteDone = failedReadBack = garbledReadBack = false;
+        failedRewrite = failedCopy = rewriteDone = failedReadBack = garbledReadBack = failedLoad = false;
         calls = 0;
         failAt = at;
         int32_t r = apStoreTopology(0xB06, 2, 4, 0);
@@ -317,10 +319,11 @@ TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
         EXPECT_TRUE(!failedCopy || words("20610") == "0 0 0 0 0") << at; // the older backup's length differs
         EXPECT_EQ(failedReadBack, words("20608") == "1 0 0 0 0") << at;
         EXPECT_TRUE(!garbledReadBack || r == -1) << at;
-        bool failedLoad = std::any_of(sent.begin(), sent.end(), [](const std::string &e) {
+        bool reported = std::any_of(sent.begin(), sent.end(), [](const std::string &e) {
             return e.compare(0, 35, "parseConfigDataFile: Failed reading") == 0;
         });
-        EXPECT_EQ(failedLoad, words("20593") != "") << at;
+        EXPECT_EQ(reported, words("20593") != "") << at;
+        EXPECT_TRUE(!failedLoad || reported) << at;
         EXPECT_TRUE(r == 0 || words("20604") == "b06 2 4 ffffffff 0") << at;
         EXPECT_TRUE(words("20593") == "" || words("20593") == "ffffffff 0 0 0 0" || words("20593") == "12 0 0 0 0")
             << at << words("20593");
