@@ -204,6 +204,24 @@ TEST(Helperd, FloodOfSlowLargeRequestsLocksNobodyOut)
     EXPECT_EQ(0, stopHelperd(helper));
 }
 
+// Out of descriptors, the helper says why it cannot accept, pauses, and serves
+// again once clients leave.
+TEST(Helperd, OutOfDescriptorsServesAgainLater)
+{
+    pid_t helper = startHelperd();
+    const rlimit few = {16, 16};
+    ASSERT_EQ(0, prlimit(helper, RLIMIT_NOFILE, &few, nullptr));
+    std::vector<int> many;
+    for (int i = 0; i < 24; ++i)
+        many.push_back(helperSocket());
+    usleep(200000);
+    for (int s : many)
+        close(s);
+    expectQuery("wyrafc000", 1, 0, 0, 0);
+    EXPECT_EQ(0, stopHelperd(helper));
+    EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("ioctlhelperd: accept: Too many open files\n"));
+}
+
 // Standard output on a pipe nobody reads: lines are dropped, not waited for.
 TEST(Helperd, StalledLogReaderHoldsUpNeitherServiceNorTheStop)
 {
