@@ -253,8 +253,8 @@ TEST_F(Topology, StoresRewriteTheFileWithABackup)
     for (int i = 0; i < 256; ++i) {
         std::string rec = "C" + std::to_string(10 + i) + ":" + std::to_string(i % 4) + ":1";
         padded += i < 40 ? rec + std::string(15 - rec.size(), ' ') + "\n" : "";
-        std::string b = "B0" + std::string(1, "0123456789ABCDEF"[i / 10]) + ":" + std::to_string(i % 10) + ":1 \n";
-        large += i < 57 ? b : "";
+        if (i < 57)
+            large += "B0" + std::string(1, "0123456789ABCDEF"[i / 10]) + ":" + std::to_string(i % 10) + ":1 \n";
         full += rec + "\n";
     }
     const struct { std::string before; uint16_t id; uint8_t port, value; int32_t verbose; } cases[] = {
