@@ -3,14 +3,13 @@
 
 #include "apcfgcommon/apmessage.h"
 #include "osusrcomm.h"
-#include "tamskversion.h"
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <glob.h>
-#include <sys/resource.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace {
 

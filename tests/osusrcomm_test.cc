@@ -151,8 +151,8 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
         Captured c = run([&] { return k.call(sv[0]); });
         ssize_t unread = recv(sv[0], scratch, sizeof scratch, MSG_DONTWAIT); // -1: the socket was closed
         transcript += "== " + std::string(k.what) + (k.gone ? " to nobody" : "") + " with " +
-                      std::to_string(k.waiting.size()) + " bytes -> " +
-                      std::to_string(c.rc) + ", " + std::to_string(unread) + " unread\n" + withoutFd(c.err);
+                      std::to_string(k.waiting.size()) + " bytes -> " + std::to_string(c.rc) + ", " +
+                      std::to_string(unread) + " unread\n" + withoutFd(c.err);
         for (int fd : sv)
             close(fd);
     }

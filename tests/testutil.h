@@ -27,7 +27,8 @@ std::string readFile(const std::string &path); // "" when missing
 void writeFile(const std::string &path, const std::string &text);
 
 // testutil.cc. Programs run with argv (under the emulator in a cross build)
-// and stdin from inPath (a path "" is inherited); statuses are exit statuses, or 128 + signal.
+// and stdin from inPath (a path "" is inherited); statuses are exit
+// statuses, or 128 + signal.
 struct RunResult { int status; std::string out, err; };
 RunResult runProgram(const std::vector<std::string> &argv, const std::string &inPath = "/dev/null");
 pid_t startProgram(const std::vector<std::string> &argv, const std::string &outPath,
@@ -42,9 +43,9 @@ std::string golden(const std::string &name); // tests/golden/name
 // Socket numbers in the client's reports ("fd: 5") shown as "{fd}".
 std::string withoutFd(std::string text);
 // Runs the "$ program args" lines of golden/name ('' is an empty argument)
-// and returns the transcript they make: "# " comments, each command, then what the program
-// wrote on standard output and error (its path as its name, the version as
-// {version}, socket numbers as {fd}), then "[status]".
+// and returns the transcript they make: "# " comments, each command, then
+// what the program wrote on standard output and error (its path as its name,
+// the version as {version}, socket numbers as {fd}), then "[status]".
 std::string transcribe(const std::string &name);
 std::string eventLog(const std::string &path); // the helper's log without its time stamps
 
