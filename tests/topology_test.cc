@@ -201,6 +201,8 @@ TEST(TopologyText, ValueTextsAndTableForms)
     topologyAry[2] = {0xB06, 0, 1};
     EXPECT_EQ(tableText(), "B00:0:2 \n");
     removeWhiteSpace(nullptr);
+    apAtePrintf(std::string(600, 'x').c_str()); // a message goes out cut to its 512 bytes
+    EXPECT_EQ(sent.back(), std::string(511, 'x'));
     traceResult = -1; // a refused trace event is reported on standard output
     testing::internal::CaptureStdout();
     apUsrTrace(20581, 0xB00, 1, 2, 3, -4);
