@@ -221,15 +221,18 @@ TEST(Helperd, OutOfDescriptorsServesAgainLater)
     EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("ioctlhelperd: accept: Too many open files\n"));
 }
 
-// Standard output on a pipe nobody reads: lines are dropped, not waited for.
+// Standard output on a pipe nobody reads: lines are dropped, not waited for;
+// once the reader is gone, neither the log nor a diagnostic harms the helper.
 TEST(Helperd, StalledLogReaderHoldsUpNeitherServiceNorTheStop)
 {
-    int pipeFds[2], out = dup(1);
+    int pipeFds[2], out = dup(1), err = dup(2);
     alarm(30); // a helper waiting on its log would hang every client
-    ASSERT_EQ(0, pipe(pipeFds));
+    ASSERT_EQ(0, pipe2(pipeFds, O_CLOEXEC)); // the helper holds only the writing end
     dup2(pipeFds[1], 1);
-    pid_t pid = startHelperd();
+    dup2(pipeFds[1], 2);
+    pid_t pid = startHelperd({}, "");
     dup2(out, 1);
+    dup2(err, 2);
     char buf[4096];
     fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
     for (int round = 0; round < 2; ++round) { // 200 messages: 64 KiB of log in about 120
@@ -241,6 +244,12 @@ TEST(Helperd, StalledLogReaderHoldsUpNeitherServiceNorTheStop)
         while (read(pipeFds[0], buf, sizeof buf) > 0) {
         }
     }
+    close(pipeFds[0]);
+    int s = helperSocket(); // a client leaving inside a packet is reported on standard error
+    send(s, "\x15\0\0\0", 4, MSG_NOSIGNAL);
+    close(s);
+    usleep(100000);
+    ASSERT_EQ(0, message("after the reader left"));
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0, stopHelperd(pid));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
@@ -249,12 +258,14 @@ TEST(Helperd, StalledLogReaderHoldsUpNeitherServiceNorTheStop)
 
 TEST(Helperd, OptionsUsageErrorsStopSignalsAndStaleSocket)
 {
-    for (int sig : {SIGTERM, SIGINT}) {
+    for (auto [sig, mode] : {std::pair<int, unsigned>{SIGTERM, 0660}, {SIGINT, 0}}) {
         close(helperSocket(true)); // leaves a socket file nobody listens on
-        pid_t pid = startHelperd({"--group", std::to_string(getegid()), "--mode", "0660"});
+        char octal[8];
+        snprintf(octal, sizeof octal, "%o", mode);
+        pid_t pid = startHelperd({"--group", std::to_string(getegid()), "--mode", octal});
         struct stat st = {};
         ASSERT_TRUE(pid > 0 && stat(TAMSK_HELPER_SOCKET, &st) == 0);
-        EXPECT_EQ(0660u, st.st_mode & 07777);
+        EXPECT_EQ(mode, st.st_mode & 07777);
         EXPECT_EQ("ioctlhelperd: another helper is listening on /home/tamsk/ioctl\n", runProgram({HELPERD}).err);
         kill(pid, sig);
         EXPECT_EQ(0, waitProgram(pid)) << sig;

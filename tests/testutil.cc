@@ -17,6 +17,7 @@ pid_t startProgram(const std::vector<std::string> &argv, const std::string &outP
     pid_t pid = fork();
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL); // a helper dies with a test that fails or times out
+        signal(SIGPIPE, SIG_DFL);         // as a shell starts it, not as this test ignores it
         const std::string *paths[] = {&inPath, &outPath, &errPath}; // "": inherited
         for (int fd = 0; fd < 3; ++fd)
             if (!paths[fd]->empty())
@@ -47,12 +48,12 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::string &in
     return {status, readFile("/home/run.out"), readFile("/home/run.err")};
 }
 
-pid_t startHelperd(const std::vector<std::string> &args)
+pid_t startHelperd(const std::vector<std::string> &args, const std::string &errPath)
 {
     signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> argv{HELPERD_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
-    pid_t pid = startProgram(argv, "", "/home/helperd.err", ""); // one line a dropped client
+    pid_t pid = startProgram(argv, "", errPath, "");
     for (int s; (s = helperSocket()) < 0 || close(s) != 0; usleep(2000)) {
         if (waitpid(pid, nullptr, WNOHANG) == pid) {
             ADD_FAILURE() << "ioctlhelperd exited at start";

@@ -34,9 +34,9 @@ RunResult runProgram(const std::vector<std::string> &argv, const std::string &in
 pid_t startProgram(const std::vector<std::string> &argv, const std::string &outPath,
                    const std::string &errPath, const std::string &inPath = "/dev/null");
 int waitProgram(pid_t pid);
-// ioctlhelperd with args, once it accepts connections (-1 when it exited);
-// its diagnostics go to /home/helperd.err. stopHelperd sends SIGTERM and waits.
-pid_t startHelperd(const std::vector<std::string> &args = {});
+// ioctlhelperd with args, once it accepts connections (-1 when it exited),
+// its diagnostics in errPath. stopHelperd sends SIGTERM and waits.
+pid_t startHelperd(const std::vector<std::string> &args = {}, const std::string &errPath = "/home/helperd.err");
 int stopHelperd(pid_t pid);
 int countOf(const std::string &text, const std::string &part);
 std::string golden(const std::string &name); // tests/golden/name
