@@ -217,6 +217,8 @@ TEST(Helperd, OutOfDescriptorsServesAgainLater)
     for (int s : many)
         close(s);
     expectQuery("wyrafc000", 1, 0, 0, 0);
+    struct stat st = {};
+    EXPECT_TRUE(stat(TAMSK_HELPER_SOCKET, &st) == 0 && st.st_gid == getegid()); // no --group: left as made
     EXPECT_EQ(0, stopHelperd(helper));
     EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("ioctlhelperd: accept: Too many open files\n"));
 }

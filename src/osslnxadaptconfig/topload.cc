@@ -51,9 +51,9 @@ namespace {
 constexpr int WORK_COPY_SIZE = 256;
 
 // Splits one record into id, port and value. A missing field counts as 0,
-// so a short record is kept rather than dropped. Returns false for a record
-// with no field at all.
-bool splitRecord(const char *record, int32_t *id, int32_t *port, int32_t *value)
+// so a short record is kept rather than dropped; one with no field at all
+// reads as id 0.
+void splitRecord(const char *record, int32_t *id, int32_t *port, int32_t *value)
 {
     char work[WORK_COPY_SIZE];
     snprintf(work, sizeof work, "%s:", record);
@@ -67,13 +67,10 @@ bool splitRecord(const char *record, int32_t *id, int32_t *port, int32_t *value)
     }
     for (int k = found; k < 3; ++k)
         *fields[k] = 0;
-    return found > 0;
 }
 
-enum RecordKind { FIELDS, NO_FIELD, TOO_LONG };
-
 struct Record {
-    RecordKind kind;
+    bool tooLong; // not split: it does not fit the work copy
     int32_t id, port, value;
 };
 
@@ -95,8 +92,9 @@ void endRecord(RecordReader *r)
     if ((r->length > 0 || r->tooLong) && r->count < TOPOLOGY_ENTRIES) {
         Record &rec = r->records[r->count++];
         r->current[r->length] = '\0';
-        rec.kind = r->tooLong ? TOO_LONG
-                   : splitRecord(r->current, &rec.id, &rec.port, &rec.value) ? FIELDS : NO_FIELD;
+        rec.tooLong = r->tooLong;
+        if (!rec.tooLong)
+            splitRecord(r->current, &rec.id, &rec.port, &rec.value);
     }
     r->length = 0;
     r->tooLong = false;
@@ -123,7 +121,7 @@ void addText(void *reader, char *piece, size_t n)
 }
 
 // Stores the records in file order. Records that would read as empty
-// entries (no field, id 0) or overlong ones are skipped without a gap, so
+// entries (id 0, no field) or overlong ones are skipped without a gap, so
 // the next store keeps every record behind them.
 void storeRecords(const RecordReader &r)
 {
@@ -131,13 +129,11 @@ void storeRecords(const RecordReader &r)
     int stored = 0;
     for (int32_t i = 0; i < r.count; ++i) {
         const Record &rec = r.records[i];
-        if (rec.kind != TOO_LONG) {
-            id = rec.id;
-            port = rec.port;
-            value = rec.value;
-        }
-        if (rec.kind != FIELDS)
+        if (rec.tooLong)
             continue;
+        id = rec.id;
+        port = rec.port;
+        value = rec.value;
         if (uint32_t(value) > 4) {
             apSendf("The config data read was NOT valid! val: %d !Defaulting to %d (OS_FC_AL) \n", value,
                     OS_FC_AL);

@@ -3,6 +3,7 @@
 #include "osslnxadaptconfig.h"
 #include "query.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -76,7 +77,7 @@ void printKernelStatus(const char *logicalName, const char *nameCopy, const Adap
 {
     const AdapterQuery &q = answer->query;
     uint32_t storedId = apGetAdapterId(nameCopy);
-    int ports = q.numOfAdapterPorts < AP_MAX_PORTS ? q.numOfAdapterPorts : AP_MAX_PORTS;
+    int ports = std::min<int>(q.numOfAdapterPorts, AP_MAX_PORTS);
 
     printf("Kernel status for %s \n\t adapterId          :  %X \n\t numOfAdapterPorts  :  %d \n"
            "\t adapterStatus      :  %X \n\t fc_fiber_speed     :  %X \n"

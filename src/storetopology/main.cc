@@ -74,7 +74,7 @@ bool lockStores()
 
 int main(int argc, char **argv)
 {
-    unsigned long adapterId = 0, port = 0, value = 0;
+    unsigned long adapterId{}, port{}, value{}; // read only once given
     bool haveId = false, havePort = false, haveValue = false;
     int verbose = 0;
     int c;
