@@ -138,6 +138,7 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
         {"recvPkt 16", [&](int fd) { return recvPkt(fd, buf, 16); }, bytes(20, 4)},
         {"recvPkt 16", [&](int fd) { return recvPkt(fd, buf, 16); }, bytes(10, 4)},
         {"peekPkt 16", [&](int fd) { return peekPkt(fd, buf, 16); }, bytes(20, 4)},
+        {"read 64", [&](int fd) { return quorHelperRead(fd, buf, 64); }, answer(24, 0, "abcd")},
     };
     const std::string whole = answer(36, 0, bytes(16, 1)); // and that packet cut at every length
     for (size_t cut = 0; cut <= whole.size(); ++cut)
@@ -148,11 +149,13 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
         send(sv[1], k.waiting.data(), k.waiting.size(), 0);
         shutdown(sv[1], k.gone ? SHUT_RDWR : SHUT_WR);
+        memset(buf, 'g', sizeof buf); // which calls clear the packet buffer first
         Captured c = run([&] { return k.call(sv[0]); });
         ssize_t unread = recv(sv[0], scratch, sizeof scratch, MSG_DONTWAIT); // -1: the socket was closed
         transcript += "== " + std::string(k.what) + (k.gone ? " to nobody" : "") + " with " +
                       std::to_string(k.waiting.size()) + " bytes -> " + std::to_string(c.rc) + ", " +
-                      std::to_string(unread) + " unread\n" + withoutFd(c.err);
+                      std::to_string(unread) + " unread, " + std::to_string(std::count(buf, buf + 64, 'g')) +
+                      " of 64 bytes untouched\n" + withoutFd(c.err);
         for (int fd : sv)
             close(fd);
     }
