@@ -154,8 +154,8 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
         ssize_t unread = recv(sv[0], scratch, sizeof scratch, MSG_DONTWAIT); // -1: the socket was closed
         transcript += "== " + std::string(k.what) + (k.gone ? " to nobody" : "") + " with " +
                       std::to_string(k.waiting.size()) + " bytes -> " + std::to_string(c.rc) + ", " +
-                      std::to_string(unread) + " unread, " + std::to_string(std::count(buf, buf + 64, 'g')) +
-                      " of 64 bytes untouched\n" + withoutFd(c.err);
+                      std::to_string(unread) + " unread, " + std::to_string(std::count(buf, buf + 64, 0)) +
+                      " of 64 bytes zero\n" + withoutFd(c.err);
         for (int fd : sv)
             close(fd);
     }
