@@ -134,6 +134,7 @@ TEST(Helperd, ModelFileBadRequestsAndEventLog)
         close(s);
     }
     EXPECT_EQ(0, stopHelperd(pid));
+    EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("dropped: client left inside a packet\n"));
     EXPECT_EQ(eventLog(LOG), golden("helperd-events.txt"));
     const std::string log = readFile(LOG);
     tm stamp = {};
@@ -201,6 +202,7 @@ TEST(Helperd, FloodOfSlowLargeRequestsLocksNobodyOut)
     for (int s : flood)
         close(s);
     EXPECT_EQ(0, stopHelperd(helper));
+    EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("dropped: request not complete within 5 s\n"));
 }
 
 // Out of descriptors, the helper says why it cannot accept, pauses, and serves

@@ -203,9 +203,9 @@ bool parseLine(char *line, ApModel *m, char *err, size_t errSize)
     return true;
 }
 
-// Reads the model from f (closed here) into *m; returns 0, or -1 after a
-// message naming the source, the line and the problem.
-int32_t readModel(FILE *f, const char *source, ApModel *m)
+// Reads the model from f (closed here) into *m; returns true, or false after
+// a message naming the source, the line and the problem.
+bool readModel(FILE *f, const char *source, ApModel *m)
 {
     *m = {};
     m->messageLimit = UINT32_MAX;
@@ -223,7 +223,7 @@ int32_t readModel(FILE *f, const char *source, ApModel *m)
     fclose(f);
     if (err[0])
         fprintf(stderr, "ioctlhelperd: %s:%d: %s\n", source, lineNo, err);
-    return err[0] ? -1 : 0;
+    return !err[0];
 }
 
 // Built-in demo adapters, one line each; every value is made up.
@@ -322,18 +322,18 @@ int32_t userTrace(const AdapterDds *dds)
 
 } // namespace
 
-int32_t apModelLoad(const char *path)
+bool apModelLoad(const char *path)
 {
     FILE *f = fopen(path, "re");
     if (!f) {
         fprintf(stderr, "ioctlhelperd: cannot open model file %s: %s\n", path, strerror(errno));
-        return -1;
+        return false;
     }
     static ApModel loaded; // too big for comfort on the stack
-    if (readModel(f, path, &loaded) != 0)
-        return -1;
+    if (!readModel(f, path, &loaded))
+        return false;
     model = loaded;
-    return 0;
+    return true;
 }
 
 int32_t apIoctl(uint32_t cmd, uint8_t *data, uint32_t len)

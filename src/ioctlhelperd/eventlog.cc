@@ -20,6 +20,7 @@ namespace {
 // with the time stamp and the words around it; also PIPE_BUF, so a pipe
 // takes a line whole or not at all.
 constexpr size_t LOG_LINE_MAX = 4096;
+constexpr std::chrono::milliseconds STOP_WAIT{500}; // for the log at the stop
 
 int logFd = STDOUT_FILENO;
 std::timed_mutex logLock;
@@ -95,9 +96,9 @@ void logEvent(const char *fmt, ...)
 
 void logStop()
 {
-    // Never released: no line starts after this one. Taken within half a
-    // second or not at all, so the stop never waits on the log.
-    if (logLock.try_lock_for(std::chrono::milliseconds(500)))
+    // Never released: no line starts after this one. Taken within the wait
+    // or not at all, so the stop never waits on the log for long.
+    if (logLock.try_lock_for(STOP_WAIT))
         noteDropped();
 }
 

@@ -25,9 +25,9 @@ void startConnection(int sock);
 
 // ---- AP code model (apmodel.cc)
 
-/// Replaces the built-in adapters by those of the model file. Returns 0, or
-/// -1 after naming the file, the line and the problem on standard error.
-int32_t apModelLoad(const char *path);
+/// Replaces the built-in adapters by those of the model file. Returns true,
+/// or false after naming the file, the line and the problem on standard error.
+bool apModelLoad(const char *path);
 
 /// Runs ioctl cmd of the AP device on data (len bytes, changed in place).
 /// Returns the ioctl's outcome: 0 or an error number (-1 allowed).

@@ -150,7 +150,7 @@ int main(int argc, char **argv)
     }
     if (optind < argc)
         return usageError("unexpected argument", argv[optind]);
-    if (modelFile && apModelLoad(modelFile) != 0)
+    if (modelFile && !apModelLoad(modelFile))
         return EXIT_BAD_INPUT;
     if (logOpen(logFile) != 0)
         return EXIT_NOT_STARTED;

@@ -58,7 +58,7 @@ int parseOptions(int argc, char **argv, Options *opt)
             snprintf(portText, sizeof portText, "%d", opt->portNumber);
             bool accepted = strcmp(portText, optarg) == 0 && opt->portNumber >= 0 &&
                             opt->portNumber <= 3;
-            errors = chosen + (accepted ? 0 : 1);
+            errors = chosen + !accepted;
             if (!accepted)
                 puts("queryadapterquor: ERROR the port number must be 0,1,2, or 3 ");
             break;
