@@ -58,8 +58,8 @@ int32_t tamskdevrd(const char *name)
     return result;
 }
 
-// An empty standard input counts as a complete transfer: the last write
-// result starts out as a success.
+// An empty standard input counts as a complete transfer. A chunk is written
+// when the helper accepts its whole packet; the first that is not ends it.
 int32_t tamskdevwr(const char *name)
 {
     char *pkt;
@@ -67,20 +67,15 @@ int32_t tamskdevwr(const char *name)
     int32_t sock = openStream(name, "tamskdevwr", &pkt, &result);
     if (sock < 0)
         return result;
-    int32_t w = 1;
-    for (;;) {
-        size_t n = fread(pkt + HELPER_HDR_SIZE, 1, CHUNK, stdin);
-        if (n == 0)
-            break;
-        w = quorHelperWrite(sock, pkt, uint32_t(n) + HELPER_HDR_SIZE);
-        if (w > 0)
+    result = TAMSK_OK;
+    for (size_t n; result == TAMSK_OK && (n = fread(pkt + HELPER_HDR_SIZE, 1, CHUNK, stdin)) > 0;) {
+        int32_t w = quorHelperWrite(sock, pkt, uint32_t(n) + HELPER_HDR_SIZE);
+        if (w == int32_t(n) + HELPER_HDR_SIZE)
             continue;
         fprintf(stderr, "Failed to write the last %d bytes to ZARUD socket - %d\n", int32_t(n), w);
-        break;
-    }
-    if (w <= 0)
         fprintf(stderr, "Failed to write to ZARUD socket - %d \n", w);
-    result = w > 0 ? TAMSK_OK : TAMSK_EPIPE;
+        result = TAMSK_EPIPE;
+    }
     quorHelperClose(sock, pkt, TAMSK_STREAM_PKTSZ);
     free(pkt);
     return result;
