@@ -124,7 +124,7 @@ extern "C" int32_t updateConfigDataFile(const char *data, int32_t verbose)
     } else {
         if (existing)
             fclose(existing);
-        char backupPath[256];
+        char backupPath[sizeof TAMSK_CONFIG_FILE ".bak"];
         snprintf(backupPath, sizeof backupPath, "%s.%s", TAMSK_CONFIG_FILE, "bak");
         if (makeBackup(backupPath, verbose) != 0)
             return -1;

@@ -13,8 +13,11 @@ extern "C" {
 /* Size of the file text: at most 513 characters and the terminator. */
 #define TOPOLOGY_FILE_TEXT_SIZE 514
 
-/* Writes the display text of a topology value into dst (at least 44
-   bytes); returns its length (at most 43). */
+/* Size of a topology value's display text, terminator included. */
+#define TOPOLOGY_VALUE_TEXT_SIZE 44
+
+/* Writes the display text of a topology value into dst (at least
+   TOPOLOGY_VALUE_TEXT_SIZE bytes); returns its length (at most 43). */
 int32_t topValToString(char *dst, uint32_t value);
 
 /* Writes the used part of topologyAry into str (len bytes): the indexed

@@ -32,7 +32,7 @@ int32_t topValToString(char *dst, uint32_t value)
 {
     const char *fmt = value < std::size(VALUE_FORMATS) ? VALUE_FORMATS[value]
                                                       : "%d - ERROR: Input NOT Recognized! ";
-    return snprintf(dst, 44, fmt, int32_t(value));
+    return snprintf(dst, TOPOLOGY_VALUE_TEXT_SIZE, fmt, int32_t(value));
 }
 
 // Either the whole used part of the table or the too-small text, never a

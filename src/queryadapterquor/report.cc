@@ -96,8 +96,8 @@ void printKernelStatus(const char *logicalName, const char *nameCopy, const Adap
     puts("\t Adapter topology ");
     puts("\t\t Port : Kernel Value                     : Stored Value ");
     for (int i = 0; i < ports; ++i) {
-        char kernelText[256];
-        char storedText[256];
+        char kernelText[TOPOLOGY_VALUE_TEXT_SIZE];
+        char storedText[TOPOLOGY_VALUE_TEXT_SIZE];
         topValToString(kernelText, q.topology[i]);
         int32_t stored = apGetTopology(uint16_t(storedId & 0xFFFF), uint8_t(i), 0);
         topValToString(storedText, uint32_t(stored));
