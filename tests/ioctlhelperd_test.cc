@@ -49,7 +49,7 @@ TEST(Helperd, ModelFileBadRequestsAndEventLog)
         {"wyrafc009 ports=256", "bad \"ports=256\""},
         {"wyrafc009 ioctl=1,2", "bad \"ioctl=1,2\""},
         {"wyrafc009 topo=1,2,3,4,0", "bad \"topo=1,2,3,4,0\""},
-        {"wyrafc009 loc=BAY1-SLOT3-ABCDEF", "bad \"loc=BAY1-SLOT3-ABCDEF\""},
+        {"wyrafc009 loc=BAY1-SLOT3-ABCDE", "bad \"loc=BAY1-SLOT3-ABCDE\""}, // one character too many
         {"wyrafc009 wwpn=10000ABCDEF0001", "bad \"wwpn=10000ABCDEF0001\""},
         {"wyrafc009 ioctl=2147483648 id=1", "bad \"ioctl=2147483648\""},
         {"wyrafc009 colour=red", "bad \"colour=red\""},

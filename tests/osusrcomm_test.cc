@@ -139,6 +139,7 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
         {"recvPkt 16", [&](int fd) { return recvPkt(fd, buf, 16); }, bytes(10, 4)},
         {"peekPkt 16", [&](int fd) { return peekPkt(fd, buf, 16); }, bytes(20, 4)},
         {"read 64", [&](int fd) { return quorHelperRead(fd, buf, 64); }, answer(24, 0, "abcd")},
+        {"read 64", [&](int fd) { return quorHelperRead(fd, buf, 64); }, "", true},
     };
     const std::string whole = answer(36, 0, bytes(16, 1)); // and that packet cut at every length
     for (size_t cut = 0; cut <= whole.size(); ++cut)
