@@ -229,6 +229,7 @@ TEST_F(Topology, LoadsFileFormsAndLooksUp)
         "B06:1:1\nB00:3:9 \n",
         "0:1:1\n:::\nB00\nB06:3:1\n", // no gap behind skipped records
         "b0g:1a:1a\n",              // digits of the field's base only
+        "AZ9:1:1\naz9:2:1\n",       // letters up to Z and z count too
         "", "   \t ", "\n \n\n",
         std::string(300, '1') + "\nB00:1:1",               // overlong record skipped
         "B00:1:1\n" + std::string(1, '\0') + "B06:1:1\n", // text ends at NUL

@@ -127,9 +127,9 @@ int32_t openStream(Connection *c, const char *name)
         return ENAMETOOLONG;
     // O_NONBLOCK keeps a FIFO planted in the directory from hanging the open.
     int f = open(path, O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC);
-    if (f < 0 && (errno == EACCES || errno == EROFS || errno == ETXTBSY))
+    if (f == -1 && (errno == EACCES || errno == EROFS || errno == ETXTBSY))
         f = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC); // its writes answer EBADF
-    if (f < 0)
+    if (f == -1)
         return errno;
     struct stat st;
     if (fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -285,7 +285,7 @@ void serveConnection(int sock, bool busy)
     Connection c = {sock, busy, DEV_NONE, -1, 0, nullptr, 0, {}};
     if (reserve(&c, FIRST_BUFFER))
         serve(&c);
-    if (c.devFd >= 0)
+    if (c.devFd != -1)
         close(c.devFd);
     shrink(&c);
     free(c.pkt);

@@ -177,7 +177,7 @@ int main(int argc, char **argv)
     }
     for (;;) {
         int s = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (s >= 0) {
+        if (s != -1) {
             startConnection(s);
         } else if (errno != EINTR && errno != ECONNABORTED) {
             // Out of descriptors or memory: pause instead of spinning.

@@ -64,7 +64,7 @@ bool lockStores()
 {
     // Read-only is enough for flock, and opens a lock file another operator made.
     int fd = open(LOCK_FILE, O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0 && flock(fd, LOCK_EX) == 0)
+    if (fd != -1 && flock(fd, LOCK_EX) == 0)
         return true;
     fprintf(stderr, "storetopology: cannot lock %s: %s\n", LOCK_FILE, strerror(errno));
     return false;
