@@ -131,6 +131,7 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
         {"ioctl 1200 of 16", [&](int fd) { return quorHelperIoctl(fd, 27, buf, 1200, data, 16); },
          answer(40, 0, bytes(20, 8))},
         {"receive pktlen 0", recv64, pkt({0, 6, 20, 0, 0})},
+        {"receive pktlen 1", recv64, pkt({1, 6, 20, 0, 0})},
         {"write 20", [&](int fd) { return quorHelperWrite(fd, buf, 20); }, answer(0)}, // no payload is no error
         {"close 20", [&](int fd) { return quorHelperClose(fd, buf, 20); }, CLOSE_OK},
         {"close 19", [&](int fd) { return quorHelperClose(fd, buf, 19); }, ""},

@@ -79,7 +79,7 @@ int failAt = 0, calls = 0;
 FILE *rewritten = nullptr; // the file opened for writing
 bool failedRewrite = false, failedCopy = false;
 bool rewriteDone = false, failedReadBack = false, garbledReadBack = false; // reading the rewritten file
-bool failedLoad = false; // a read of the file before the store lost data
+bool failedLoad = false, failedCheckOpen = false; // a read before the store lost data; the read-back's open
 bool failNow() { return failAt > 0 && ++calls == failAt; }
 bool failRead()
 {
@@ -126,8 +126,10 @@ int __real_system(const char *);
 
 FILE *__wrap_fopen(const char *path, const char *mode)
 {
-    if (failNow())
+    if (failNow()) {
+        failedCheckOpen = failedCheckOpen || rewriteDone;
         return errno = EIO, nullptr;
+    }
     FILE *f = __real_fopen(path, mode);
     rewritten = mode[0] == 'w' ? f : rewritten;
     return f;
@@ -232,6 +234,7 @@ TEST_F(Topology, LoadsFileFormsAndLooksUp)
         "AZ9:1:1\naz9:2:1\n",       // letters up to Z and z count too
         "", "   \t ", "\n \n\n",
         std::string(300, '1') + "\nB00:1:1",               // overlong record skipped
+        std::string(254, '0') + "1\n" + std::string(253, '0') + "1\n", // 255 characters: too long; 254 fit
         "B00:1:1\n" + std::string(1, '\0') + "B06:1:1\n", // text ends at NUL
         limit,
         "B00:0:2 \nB00:1:3 \nB00:1:4 \n",
@@ -310,6 +313,7 @@ TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
         writeFile(BACKUP, "B06:9:9 \n"); // older, of another length
         sent.clear();
         failedRewrite = failedCopy = rewriteDone = failedReadBack = garbledReadBack = failedLoad = false;
+        failedCheckOpen = false;
         calls = 0;
         failAt = at;
         int32_t r = apStoreTopology(0xB06, 2, 4, 0);
@@ -327,6 +331,9 @@ TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
         });
         EXPECT_EQ(reported, words("20593") != "") << at;
         EXPECT_TRUE(!failedLoad || reported) << at;
+        const std::string checkOpen = "updateFile: Error Could not open config data file. For checking.\n";
+        EXPECT_EQ(failedCheckOpen, words("20607") == "5 0 0 0 0" &&
+                                       std::count(sent.begin(), sent.end(), checkOpen) == 1) << at;
         EXPECT_TRUE(r == 0 || words("20604") == "b06 2 4 ffffffff 0") << at;
         EXPECT_TRUE(words("20593") == "" || words("20593") == "ffffffff 0 0 0 0" || words("20593") == "12 0 0 0 0")
             << at << words("20593");

@@ -85,7 +85,7 @@ $ tamskdev read dev0
 ERROR: Dev Open connect rc: -1, curSock: {fd}, errno: 2
 Failed to open/connect to ZARUD socket - -1
 [6]
-# no configuration directory
-$ storetopology -a B00 -p 1 -t 2
+# no configuration directory (the largest values are taken)
+$ storetopology -a FFFF -p 255 -t 4
 storetopology: cannot lock /home/tamsk/config/apConfig.dat.lock: No such file or directory
 [1]
