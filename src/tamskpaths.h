@@ -1,9 +1,15 @@
 /* Fixed locations of the controller: the ioctl helper socket and the
-   topology configuration file. Nothing at run time changes them. */
+   topology configuration file, both in the helper directory. Nothing at run
+   time changes them. */
 #ifndef TAMSKPATHS_H
 #define TAMSKPATHS_H
 
-#define TAMSK_HELPER_SOCKET "/home/tamsk/ioctl"
-#define TAMSK_CONFIG_FILE   "/home/tamsk/config/apConfig.dat"
+#define TAMSK_DIR             "/home/tamsk"
+#define TAMSK_SOCKET_NAME     "ioctl"
+#define TAMSK_CONFIG_DIR_NAME "config"
+#define TAMSK_CONFIG_DIR      TAMSK_DIR "/" TAMSK_CONFIG_DIR_NAME
+
+#define TAMSK_HELPER_SOCKET TAMSK_DIR "/" TAMSK_SOCKET_NAME
+#define TAMSK_CONFIG_FILE   TAMSK_CONFIG_DIR "/apConfig.dat"
 
 #endif

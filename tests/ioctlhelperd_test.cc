@@ -18,7 +18,7 @@ const std::string LOG = "/home/helperd.log", HELPERD = HELPERD_BIN;
 void expectQuery(const char *name, uint32_t type, uint8_t port, int32_t ret, uint8_t rc, const char *text = nullptr)
 {
     AdapterDds sent, d;
-    apInitBlock(&sent, AP_QUERY_ADAPTER_STATUS);
+    tamsk::apInitBlock(&sent, AP_QUERY_ADAPTER_STATUS);
     memcpy(sent.query.logicalName, name, strnlen(name, sizeof sent.query.logicalName));
     sent.query.queryType = type, sent.query.portNumber = port, d = sent;
     EXPECT_EQ(ret, tamskioctl(AP_IOCTL, &d, sizeof d)) << name;
@@ -31,7 +31,7 @@ void expectQuery(const char *name, uint32_t type, uint8_t port, int32_t ret, uin
 int32_t message(const std::string &text) // 512 bytes or more: no terminator
 {
     AdapterDds m;
-    apInitBlock(&m, AP_ATE_PRINTF);
+    tamsk::apInitBlock(&m, AP_ATE_PRINTF);
     memcpy(m.ate.message, text.data(), std::min(text.size(), sizeof m.ate.message));
     return tamskioctl(AP_IOCTL, &m, sizeof m);
 }
@@ -88,9 +88,9 @@ TEST(Helperd, ModelFileBadRequestsAndEventLog)
                              {std::string(512, 'x'), EINVAL}, {"note", 5}, {"note", 5}})
         EXPECT_EQ(ret, message(text)) << text;
     AdapterDds t;
-    apInitBlock(&t, 150);
+    tamsk::apInitBlock(&t, 150);
     EXPECT_EQ(EINVAL, tamskioctl(AP_IOCTL, &t, sizeof t)); // no such AP command
-    apInitBlock(&t, AP_USER_TRACE);
+    tamsk::apInitBlock(&t, AP_USER_TRACE);
     for (uint32_t id : {20581u, 4242u}) {
         t.trace = {{}, id, 0xB00, 1, 256, 0, -1, {}};
         EXPECT_EQ(-1, tamskioctl(AP_IOCTL, &t, sizeof t));
@@ -141,68 +141,6 @@ TEST(Helperd, ModelFileBadRequestsAndEventLog)
     strptime(log.c_str(), "%Y-%m-%dT%H:%M:%S.", &stamp);
     EXPECT_LT(std::abs(difftime(timegm(&stamp), time(nullptr))), 60) << log;
     EXPECT_EQ("Z query", log.substr(23, 7)) << log;
-}
-
-// 1,100 clients each claim a 1 MiB ioctl, send 128 KiB and trickle more. An
-// open beyond the connection limit is told the helper is busy, then, once the
-// request deadline drops the hogs, answered; a query gets through, and the
-// helper's memory stays bounded (only its growth under a sanitizer or emulator,
-// which add 150 KiB a thread).
-TEST(Helperd, FloodOfSlowLargeRequestsLocksNobodyOut)
-{
-    rlimit fds = {};
-    getrlimit(RLIMIT_NOFILE, &fds);
-    fds.rlim_cur = 1024; // the helper starts with the common soft limit
-    setrlimit(RLIMIT_NOFILE, &fds);
-    pid_t helper = startHelperd();
-    fds.rlim_cur = fds.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &fds);
-    std::vector<char> part(128 << 10);
-    HelperHdr claim = {1 << 20, HELPER_DEV_IOCTL, 1 << 20, 0, 27}, open = {21, HELPER_DEV_OPEN, 0, 0, 27};
-    memcpy(part.data(), &claim, sizeof claim);
-    auto status = [helper](const char *key) {
-        std::string st = readFile("/proc/" + std::to_string(helper) + "/status");
-        return atol(st.c_str() + st.find(key) + strlen(key));
-    };
-    std::vector<int> flood;
-    for (int i = 0; i < 1100; ++i)
-        flood.push_back(helperSocket());
-    ASSERT_EQ(0, std::count(flood.begin(), flood.end(), -1));
-    for (int i = 0; i < 500 && status("Threads:") < 1026; ++i) // the limit's connections taken
-        usleep(10000);
-    long idleRssKiB = status("VmRSS:"), maxRssKiB = 0;
-    for (int s : flood)
-        send(s, part.data(), part.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-    std::vector<uint32_t> answers; // to each open, HELPER_BUSY or HELPER_RESPONSE (~0: none)
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while ((answers.empty() || answers.back() != HELPER_RESPONSE) && std::chrono::steady_clock::now() < end) {
-        for (int s : flood)
-            send(s, "x", 1, MSG_DONTWAIT | MSG_NOSIGNAL);
-        maxRssKiB = std::max(maxRssKiB, status("VmRSS:"));
-        int s = helperSocket();
-        HelperHdr answer = {0, ~0u, 0, 0, 0};
-        const timeval wait = {2, 0};
-        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-        send(s, &open, sizeof open, MSG_NOSIGNAL);
-        send(s, "", 1, MSG_NOSIGNAL);
-        recv(s, &answer, sizeof answer, MSG_WAITALL);
-        answers.push_back(answer.helper_req);
-        close(s);
-        usleep(200000);
-    }
-    EXPECT_NE(std::find(answers.begin(), answers.end(), HELPER_BUSY), answers.end()); // before the hogs are dropped
-    EXPECT_EQ(HELPER_RESPONSE, answers.back());
-    EXPECT_EQ(0, runProgram({QUERY_BIN, "-l", "wyrafc000"}).status);
-    part.resize(1 << 20); // the dropped clients gave their shares of the buffer budget back
-    EXPECT_EQ(EINVAL, tamskioctl(27, part.data(), uint32_t(part.size()) - 20));
-    EXPECT_LT(maxRssKiB - idleRssKiB, 64 << 10);
-#ifndef __SANITIZE_ADDRESS__
-    EXPECT_TRUE(EMULATOR[0] || maxRssKiB < 128 << 10) << maxRssKiB << " KiB";
-#endif
-    for (int s : flood)
-        close(s);
-    EXPECT_EQ(0, stopHelperd(helper));
-    EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("dropped: request not complete within 5 s\n"));
 }
 
 // Out of descriptors, the helper says why it cannot accept, pauses, and serves

@@ -18,8 +18,8 @@
 static std::vector<unsigned> pauses;
 static bool failAlloc = false;
 static void *packet = nullptr;
-void quorHelperPause(unsigned seconds) { pauses.push_back(seconds); }
-void *quorAllocPacket(size_t size) { return packet = failAlloc ? nullptr : malloc(size); }
+void tamsk::quorHelperPause(unsigned seconds) { pauses.push_back(seconds); }
+void *tamsk::quorAllocPacket(size_t size) { return packet = failAlloc ? nullptr : malloc(size); }
 extern "C" void __real_free(void *);
 extern "C" void __wrap_free(void *p)
 {

@@ -116,7 +116,7 @@ extern "C" int32_t tamskioctl(uint32_t, void *data, uint32_t len)
 }
 
 extern "C" {
-FILE *__real_fopen(const char *, const char *);
+FILE *__real_fdopen(int, const char *);
 int __real_fclose(FILE *);
 size_t __real_fread(void *, size_t, size_t, FILE *);
 size_t __real_fwrite(const void *, size_t, size_t, FILE *);
@@ -124,13 +124,13 @@ int __real_fseek(FILE *, long, int);
 long __real_ftell(FILE *);
 int __real_system(const char *);
 
-FILE *__wrap_fopen(const char *path, const char *mode)
+FILE *__wrap_fdopen(int fd, const char *mode)
 {
     if (failNow()) {
         failedCheckOpen = failedCheckOpen || rewriteDone;
         return errno = EIO, nullptr;
     }
-    FILE *f = __real_fopen(path, mode);
+    FILE *f = __real_fdopen(fd, mode);
     rewritten = mode[0] == 'w' ? f : rewritten;
     return f;
 }

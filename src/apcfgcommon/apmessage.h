@@ -1,5 +1,5 @@
 /* Internal to the libraries and the command: trace event numbers, formatted
-   messages, request blocks, number conversion and whole-file reads. */
+   messages and request blocks. */
 #ifndef APCFGCOMMON_APMESSAGE_H
 #define APCFGCOMMON_APMESSAGE_H
 
@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 enum TopologyTrace : uint32_t {
     TRC_LOOKUP_ENTRY = 20581,
@@ -36,23 +35,17 @@ enum TopologyTrace : uint32_t {
     TRC_VALUE_OUT_OF_RANGE = 20611
 };
 
-/* Formats a message into sString and hands it to apAtePrintf. A text longer
-   than sString goes out in consecutive pieces, so nothing is cut. */
+namespace tamsk {
+
+/* Formats a message into sString and hands it to apAtePrintf; a text longer
+   than sString goes out in consecutive pieces. The formatted text is cut at
+   8,191 characters; the longest message, with the listing of a full table,
+   has about 4,950. */
 void apSendf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 /* Clears block and sets its length and command. */
 void apInitBlock(AdapterDds *block, uint32_t command);
 
-/* text as strtol converts it in base 10 or 16, saturated at the 32-bit
-   limits whatever the host's long. */
-int32_t apToInt32(const char *text, int base);
-
-/* Length of an open file, or -1; the position is back at the start. */
-long apFileLength(FILE *f);
-
-/* Reads the whole file from its start, handing each piece (NUL-terminated,
-   n bytes, changeable) to take. True when the count equals the file's
-   length and the stream has no error; *length is that length or -1. */
-bool apReadPieces(FILE *f, long *length, void (*take)(void *ctx, char *piece, size_t n), void *ctx);
+} // namespace tamsk
 
 #endif

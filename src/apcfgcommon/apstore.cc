@@ -1,6 +1,7 @@
 /* Storing a topology value: change or append the table entry, then rewrite
    the configuration file with a backup copy and a read-back check. */
 #include "apcfgcommon.h"
+#include "apfile.h"
 #include "apmessage.h"
 #include "osslnxadaptconfig.h"
 #include "tamskpaths.h"
@@ -9,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+using namespace tamsk;
 
 namespace {
 
@@ -41,20 +44,32 @@ void takeReadBack(void *readBack, char *piece, size_t n)
     }
 }
 
+// True when nothing is at path or a regular file is: the copy command
+// follows a symlink and blocks on a FIFO, so it never meets either.
+bool regularOrMissing(const char *path)
+{
+    FILE *f = apOpenRegular(path, false);
+    if (f)
+        fclose(f);
+    return f || errno == ENOENT;
+}
+
 // Replaces the backup by a copy of the configuration file and checks that
 // both have the same length. Returns 0, or -1 after its own report.
 int32_t makeBackup(const char *backupPath, int32_t verbose)
 {
     if (verbose)
         apSendf("updateFile: create a backup of the current data file name. \n");
+    if (!regularOrMissing(backupPath))
+        return openFailed(3, "updateFile: Could not open backup config data file, can not continue. \n");
     char command[2 * 256 + 16];
     snprintf(command, sizeof command, "/bin/cp %s %s ", TAMSK_CONFIG_FILE, backupPath);
     fflush(nullptr); // the shell must not inherit unwritten output
     (void)system(command); // the length check below judges the copy
-    FILE *file = fopen(TAMSK_CONFIG_FILE, "rb");
+    FILE *file = apOpenRegular(TAMSK_CONFIG_FILE, false);
     if (!file)
         return openFailed(2, "updateFile:02 Could not open config data file, can not continue. \n");
-    FILE *backup = fopen(backupPath, "rb");
+    FILE *backup = apOpenRegular(backupPath, false);
     if (!backup) {
         fclose(file);
         return openFailed(3, "updateFile: Could not open backup config data file, can not continue. \n");
@@ -76,7 +91,7 @@ int32_t makeBackup(const char *backupPath, int32_t verbose)
 // Reads the rewritten file back and compares it with what was written.
 int32_t verifyFile(const char *data, int32_t verbose)
 {
-    FILE *f = fopen(TAMSK_CONFIG_FILE, "rb");
+    FILE *f = apOpenRegular(TAMSK_CONFIG_FILE, false);
     if (!f)
         return openFailed(5, "updateFile: Error Could not open config data file. For checking.\n");
     if (verbose)
@@ -110,26 +125,28 @@ int32_t verifyFile(const char *data, int32_t verbose)
 } // namespace
 
 // Only a file that does not exist is taken as "no file yet": any other
-// failure to open it stops the update, so no unread content is overwritten
-// without a backup.
+// failure to open it, or anything but a regular file there, stops the
+// update before the copy, so no unread content is overwritten without a
+// backup and nothing else is written through.
 extern "C" int32_t updateConfigDataFile(const char *data, int32_t verbose)
 {
     if (verbose)
         apSendf("updateConfigDataFile: Enter function. \nupdateFile: Data to write to the file \n%s \n", data);
     apUsrTrace(TRC_UPDATE_ENTRY, 0, 0, 0, 0, 0);
-    FILE *existing = fopen(TAMSK_CONFIG_FILE, "rb");
+    FILE *existing = apOpenRegular(TAMSK_CONFIG_FILE, false);
     if (!existing && errno == ENOENT) {
         apUsrTrace(TRC_UPDATE_OPEN_FAILED, 1, 0, 0, 0, 0);
         apSendf("updateFile: No data file found, a new one will be created. \n");
+    } else if (!existing) {
+        return openFailed(2, "updateFile:02 Could not open config data file, can not continue. \n");
     } else {
-        if (existing)
-            fclose(existing);
+        fclose(existing);
         char backupPath[sizeof TAMSK_CONFIG_FILE ".bak"];
         snprintf(backupPath, sizeof backupPath, "%s.%s", TAMSK_CONFIG_FILE, "bak");
         if (makeBackup(backupPath, verbose) != 0)
             return -1;
     }
-    FILE *out = fopen(TAMSK_CONFIG_FILE, "wb");
+    FILE *out = apOpenRegular(TAMSK_CONFIG_FILE, true);
     if (!out)
         return openFailed(4, "updateFile:01 Could not open config data file. for writing, can not continue.\n");
     size_t len = strlen(data);

@@ -12,12 +12,14 @@
 
 char sString[AP_MSG_SIZE];
 
-void apInitBlock(AdapterDds *block, uint32_t command)
+void tamsk::apInitBlock(AdapterDds *block, uint32_t command)
 {
     memset(block, 0, sizeof *block);
     block->length = AP_DDS_SIZE;
     block->command = command;
 }
+
+using tamsk::apInitBlock;
 
 void apUsrTrace(uint32_t eventId, uint32_t d1, uint32_t d2, uint32_t d3,
                 uint32_t d4, int32_t d5)
@@ -55,12 +57,12 @@ void apAtePrintf(const char *msg)
         fwrite(msg, 1, strnlen(msg, AP_MSG_SIZE), stdout);
 }
 
-void apSendf(const char *fmt, ...)
+void tamsk::apSendf(const char *fmt, ...)
 {
-    char text[8192] = ""; // the longest message carries the full indexed listing
+    char text[8192] = "";
     va_list ap;
     va_start(ap, fmt);
-    vsnprintf(text, sizeof text, fmt, ap); // a longer text is cut, but none comes near
+    vsnprintf(text, sizeof text, fmt, ap);
     va_end(ap);
     size_t len = strnlen(text, sizeof text);
     size_t off = 0;

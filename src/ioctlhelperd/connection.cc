@@ -5,7 +5,6 @@
 #include "osusrcomm.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -21,6 +20,7 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
+#include <vector>
 
 const char *helperDeviceDir = "/home/tamsk/devices";
 
@@ -29,19 +29,20 @@ namespace {
 constexpr int32_t PKT_LIMIT = 1 << 20;         // largest request taken
 constexpr int32_t READ_ANSWER_LIMIT = 65536;   // largest read answer, header included
 constexpr int32_t FIRST_BUFFER = 4096;         // each connection's own
-constexpr size_t BUFFER_BUDGET = 32 << 20;     // all buffers beyond the first 4096 bytes
-constexpr int32_t MAX_CONNECTIONS = 1024;      // served at once
-constexpr int32_t MAX_BUSY = 64;               // beyond them, answered HELPER_BUSY at once
-constexpr time_t IDLE_SECONDS = 30;            // for a request's first byte, or an answer taken
-constexpr int REQUEST_SECONDS = 5;             // for a whole request from its first byte
 constexpr size_t THREAD_STACK = 256 << 10;
 
 using Clock = std::chrono::steady_clock;
+
+Clock::duration seconds(double s)
+{
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+}
 
 enum DeviceKind { DEV_NONE, DEV_AP, DEV_STREAM };
 
 struct Connection {
     int sock;
+    int slot;       // in the connection table, or -1
     bool busy;      // over the limit: the first request is answered HELPER_BUSY
     DeviceKind kind;
     int devFd;      // stream device: a regular file of the device directory
@@ -51,10 +52,24 @@ struct Connection {
     Clock::time_point deadline; // for the request being received
 };
 
-std::atomic<int32_t> activeConnections{0}, busyConnections{0};
+// Every connection being served, so that the accepting thread can count
+// them by user and close an idle one to make room.
+struct Slot {
+    bool used;
+    bool busy;
+    bool idle;          // waiting for a request's first byte
+    bool closed;        // closed to make room; no longer counted
+    uid_t user;
+    int sock;
+    Clock::time_point idleSince;
+};
+std::mutex tableLock;
+std::vector<Slot> table;
+int32_t activeConnections = 0, busyConnections = 0;
+
 std::mutex budgetLock;
 std::condition_variable budgetFreed;
-size_t budgetUsed = 0; // of BUFFER_BUDGET
+size_t budgetUsed = 0; // of helperLimits.budget
 
 void giveBack(size_t bytes)
 {
@@ -72,7 +87,7 @@ bool reserve(Connection *c, int32_t len)
         return true;
     size_t more = size_t(len - std::max(c->size, FIRST_BUFFER));
     std::unique_lock<std::mutex> hold(budgetLock);
-    if (!budgetFreed.wait_until(hold, c->deadline, [more] { return budgetUsed + more <= BUFFER_BUDGET; }))
+    if (!budgetFreed.wait_until(hold, c->deadline, [more] { return budgetUsed + more <= helperLimits.budget; }))
         return false;
     budgetUsed += more;
     hold.unlock();
@@ -118,27 +133,47 @@ int32_t wrongDevice(const Connection *c)
     return c->kind == DEV_NONE ? EBADF : EINVAL;
 }
 
+// Opens name in dir read-write, or read-only when it cannot be written
+// (its writes then answer EBADF). A device is a regular file with a single
+// link: no symlink is followed, no hard link another user made leads out of
+// the directory, and the type is known before the read-write open.
+int32_t openDeviceFile(int dir, const char *name, int *fd)
+{
+    constexpr int FLAGS = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC; // O_NONBLOCK: a FIFO does not hang the open
+    struct stat seen, opened;
+    int ro = openat(dir, name, O_RDONLY | FLAGS);
+    if (ro == -1)
+        return errno == ELOOP ? ENODEV : errno; // ELOOP: a symlink
+    if (fstat(ro, &seen) != 0 || !S_ISREG(seen.st_mode) || seen.st_nlink != 1) {
+        close(ro);
+        return ENODEV;
+    }
+    int rw = openat(dir, name, O_RDWR | O_APPEND | FLAGS);
+    if (rw == -1 && (errno == EACCES || errno == EROFS || errno == ETXTBSY)) {
+        *fd = ro;
+        return 0;
+    }
+    int32_t ret = rw == -1 ? errno : 0;
+    if (!ret && (fstat(rw, &opened) != 0 || opened.st_ino != seen.st_ino || opened.st_dev != seen.st_dev))
+        ret = ENODEV; // replaced between the two opens
+    close(ro);
+    if (ret && rw != -1)
+        close(rw);
+    *fd = ret ? -1 : rw;
+    return ret;
+}
+
 int32_t openStream(Connection *c, const char *name)
 {
     if (strchr(name, '/') || !strcmp(name, ".") || !strcmp(name, ".."))
         return EINVAL;
-    char path[PATH_MAX];
-    if (snprintf(path, sizeof path, "%s/%s", helperDeviceDir, name) >= int(sizeof path))
-        return ENAMETOOLONG;
-    // O_NONBLOCK keeps a FIFO planted in the directory from hanging the open.
-    int f = open(path, O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC);
-    if (f == -1 && (errno == EACCES || errno == EROFS || errno == ETXTBSY))
-        f = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC); // its writes answer EBADF
-    if (f == -1)
+    int dir = open(helperDeviceDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir == -1)
         return errno;
-    struct stat st;
-    if (fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(f);
-        return ENODEV;
-    }
-    c->devFd = f;
-    c->kind = DEV_STREAM;
-    return 0;
+    int32_t ret = openDeviceFile(dir, name, &c->devFd);
+    close(dir);
+    c->kind = ret ? DEV_NONE : DEV_STREAM;
+    return ret;
 }
 
 int32_t openDevice(Connection *c, const HelperHdr &req)
@@ -154,7 +189,7 @@ int32_t openDevice(Connection *c, const HelperHdr &req)
     if (ret) {
         char shown[256];
         escapeText(name, strlen(name), shown, sizeof shown);
-        fprintf(stderr, "ioctlhelperd: open of \"%s\" refused: %s\n", shown, strerror(ret));
+        diagnose("open of \"%s\" refused: %s", shown, strerror(ret));
     }
     return ret;
 }
@@ -197,6 +232,19 @@ bool ioctlDevice(Connection *c, const HelperHdr &req)
     return sendAnswer(c, req.pktlen, uint32_t(req.pktlen), ret, req.cmd);
 }
 
+// Stops counting the connection against the limits: it is ending, and its
+// client may connect again as soon as it has the last answer.
+void leaveTable(int slot)
+{
+    if (slot < 0)
+        return;
+    std::lock_guard<std::mutex> hold(tableLock);
+    Slot &s = table[size_t(slot)];
+    if (!s.closed)
+        --(s.busy ? busyConnections : activeConnections);
+    s.closed = true;
+}
+
 // Runs one request; false ends the connection.
 bool dispatch(Connection *c, const HelperHdr &req)
 {
@@ -204,6 +252,7 @@ bool dispatch(Connection *c, const HelperHdr &req)
     case HELPER_DEV_OPEN:
         return answerHeader(c, req, uint32_t(req.pktlen), openDevice(c, req));
     case HELPER_DEV_CLOSE:
+        leaveTable(c->slot);
         answerHeader(c, req, HELPER_HDR_SIZE, 0);
         return false;
     case HELPER_DEV_READ:
@@ -216,6 +265,18 @@ bool dispatch(Connection *c, const HelperHdr &req)
     return answerHeader(c, req, HELPER_HDR_SIZE, EINVAL);
 }
 
+// Marks the connection idle (waiting for a request's first byte) or at work.
+void setIdle(const Connection *c, bool idle)
+{
+    if (c->slot < 0)
+        return;
+    std::lock_guard<std::mutex> hold(tableLock);
+    Slot &s = table[size_t(c->slot)];
+    if (idle && !s.idle)
+        s.idleSince = Clock::now();
+    s.idle = idle;
+}
+
 // Receives len bytes at offset of the packet buffer. The first byte of a
 // request may take the socket's receive time-out; from it on, the whole
 // request must arrive by its deadline. False, with a message unless the
@@ -226,8 +287,10 @@ bool receive(Connection *c, int32_t offset, int32_t len)
         bool first = offset + got == 0;
         ssize_t n = recv(c->sock, c->pkt + offset + got, size_t(len - got), first ? 0 : MSG_DONTWAIT);
         if (n > 0) {
-            if (first)
-                c->deadline = Clock::now() + std::chrono::seconds(REQUEST_SECONDS);
+            if (first) {
+                c->deadline = Clock::now() + seconds(helperLimits.deadline);
+                setIdle(c, false);
+            }
             got += int32_t(n);
             continue;
         }
@@ -236,11 +299,13 @@ bool receive(Connection *c, int32_t offset, int32_t len)
         if (n < 0 && (errno == EINTR || (errno == EAGAIN && !first && left.count() > 0 &&
                                          poll(&p, 1, int(left.count())) != 0)))
             continue;
-        const char *why = n == 0 ? "client left inside a packet"
-                          : errno != EAGAIN ? strerror(errno)
-                          : first ? "idle too long" : "request not complete within 5 s";
-        if (n < 0 || !first)
-            fprintf(stderr, "ioctlhelperd: connection dropped: %s\n", why);
+        if (n == 0 && !first)
+            diagnose("connection dropped: client left inside a packet");
+        else if (n < 0 && errno != EAGAIN)
+            diagnose("connection dropped: %s", strerror(errno));
+        else if (n < 0)
+            diagnose(first ? "connection dropped: idle too long"
+                           : "connection dropped: request not complete within %g s", helperLimits.deadline);
         return false;
     }
     return true;
@@ -249,7 +314,7 @@ bool receive(Connection *c, int32_t offset, int32_t len)
 void serve(Connection *c)
 {
     HelperHdr req;
-    while (receive(c, 0, HELPER_HDR_SIZE)) {
+    for (setIdle(c, true); receive(c, 0, HELPER_HDR_SIZE); setIdle(c, true)) {
         memcpy(&req, c->pkt, sizeof req);
         if (c->busy) { // the client comes back after its pause
             HelperHdr busy = {HELPER_HDR_SIZE, HELPER_BUSY, 0, 0, req.cmd};
@@ -258,7 +323,8 @@ void serve(Connection *c)
         }
         if (req.pktlen < HELPER_HDR_SIZE || req.pktlen > PKT_LIMIT) {
             // The packet cannot be framed: refuse it and end the connection.
-            fprintf(stderr, "ioctlhelperd: packet length %d refused\n", req.pktlen);
+            diagnose("packet length %d refused", req.pktlen);
+            leaveTable(c->slot);
             answerHeader(c, req, HELPER_HDR_SIZE, EINVAL);
             return;
         }
@@ -269,36 +335,102 @@ void serve(Connection *c)
     }
 }
 
+void serveOn(Connection *c)
+{
+    if (reserve(c, FIRST_BUFFER))
+        serve(c);
+    if (c->devFd != -1)
+        close(c->devFd);
+    shrink(c);
+    free(c->pkt);
+}
+
 void *connectionThread(void *arg)
 {
-    intptr_t a = reinterpret_cast<intptr_t>(arg);
-    serveConnection(int(a >> 1), a & 1);
-    close(int(a >> 1));
-    --(a & 1 ? busyConnections : activeConnections);
+    int slot = int(reinterpret_cast<intptr_t>(arg));
+    Connection c = {-1, slot, false, DEV_NONE, -1, 0, nullptr, 0, {}};
+    {
+        std::lock_guard<std::mutex> hold(tableLock);
+        c.sock = table[size_t(slot)].sock;
+        c.busy = table[size_t(slot)].busy;
+    }
+    serveOn(&c);
+    leaveTable(slot);
+    std::lock_guard<std::mutex> hold(tableLock); // the socket is closed while its slot is held
+    table[size_t(slot)].used = false;
+    close(c.sock);
     return nullptr;
+}
+
+// Takes a slot for a new connection of user, or returns -1 with the reason.
+// A user gets its share of the connections at most. When all connections
+// are taken, the one idle longest is closed to make room; only when none is
+// idle is the new one served busy.
+int takeSlot(int sock, uid_t user, bool *busy, const char **why)
+{
+    std::lock_guard<std::mutex> hold(tableLock);
+    int32_t usersOwn = 0;
+    int free = -1, oldest = -1;
+    for (size_t i = 0; i < table.size(); ++i) {
+        const Slot &s = table[i];
+        if (!s.used || s.closed) {
+            free = !s.used && free < 0 ? int(i) : free;
+            continue;
+        }
+        usersOwn += s.user == user;
+        if (s.idle && !s.busy && (oldest < 0 || s.idleSince < table[size_t(oldest)].idleSince))
+            oldest = int(i);
+    }
+    *why = "too many connections of its user";
+    if (usersOwn >= helperLimits.perUser)
+        return -1;
+    if (activeConnections >= helperLimits.connections && oldest >= 0) {
+        shutdown(table[size_t(oldest)].sock, SHUT_RDWR); // its thread sees the client leave
+        table[size_t(oldest)].closed = true;
+        --activeConnections;
+        diagnose("idle connection closed to make room for a new one");
+    }
+    *busy = activeConnections >= helperLimits.connections;
+    *why = "too many connections";
+    if (*busy && busyConnections >= helperLimits.busy)
+        return -1;
+    ++(*busy ? busyConnections : activeConnections);
+    if (free < 0) {
+        free = int(table.size());
+        table.push_back({});
+    }
+    table[size_t(free)] = {true, *busy, true, false, user, sock, Clock::now()};
+    return free;
+}
+
+void giveSlotBack(int slot)
+{
+    leaveTable(slot);
+    std::lock_guard<std::mutex> hold(tableLock);
+    table[size_t(slot)].used = false;
 }
 
 } // namespace
 
+HelperLimits helperLimits;
+
 void serveConnection(int sock, bool busy)
 {
-    Connection c = {sock, busy, DEV_NONE, -1, 0, nullptr, 0, {}};
-    if (reserve(&c, FIRST_BUFFER))
-        serve(&c);
-    if (c.devFd != -1)
-        close(c.devFd);
-    shrink(&c);
-    free(c.pkt);
+    Connection c = {sock, -1, busy, DEV_NONE, -1, 0, nullptr, 0, {}};
+    serveOn(&c);
 }
 
 void startConnection(int sock)
 {
-    // Only this thread adds connections, so the limit read here holds.
-    bool busy = activeConnections >= MAX_CONNECTIONS;
-    std::atomic<int32_t> &count = busy ? busyConnections : activeConnections;
-    const char *why = "too many connections";
-    if (++count <= (busy ? MAX_BUSY : MAX_CONNECTIONS)) {
-        timeval idle = {busy ? REQUEST_SECONDS : IDLE_SECONDS, 0};
+    ucred peer = {0, uid_t(-1), gid_t(-1)}; // unknown: one user of its own
+    socklen_t size = sizeof peer;
+    getsockopt(sock, SOL_SOCKET, SO_PEERCRED, &peer, &size);
+    const char *why = nullptr;
+    bool busy = false;
+    int slot = takeSlot(sock, peer.uid, &busy, &why);
+    if (slot >= 0) {
+        double wait = busy ? helperLimits.deadline : helperLimits.idle;
+        timeval idle = {time_t(wait), suseconds_t((wait - double(time_t(wait))) * 1e6)};
         setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
         setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &idle, sizeof idle);
         // Threads with small stacks start much faster than with the default.
@@ -307,14 +439,13 @@ void startConnection(int sock)
         pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
         pthread_attr_setstacksize(&attr, THREAD_STACK);
         pthread_t thread;
-        void *arg = reinterpret_cast<void *>(intptr_t(sock) << 1 | busy);
-        int err = pthread_create(&thread, &attr, connectionThread, arg);
+        int err = pthread_create(&thread, &attr, connectionThread, reinterpret_cast<void *>(intptr_t(slot)));
         pthread_attr_destroy(&attr);
         if (err == 0)
             return;
+        giveSlotBack(slot);
         why = strerror(err);
     }
-    --count;
     close(sock);
-    fprintf(stderr, "ioctlhelperd: new connection closed: %s\n", why);
+    diagnose("new connection closed: %s", why);
 }

@@ -22,10 +22,20 @@ namespace {
 constexpr size_t LOG_LINE_MAX = 4096;
 constexpr std::chrono::milliseconds STOP_WAIT{500}; // for the log at the stop
 
-int logFd = STDOUT_FILENO;
-std::timed_mutex logLock;
-unsigned long long dropped = 0; // lines lost since the last line written
-bool midLine = false;           // a short write (full disk) cut a line
+// A stream that never holds up the helper: lines it cannot take at once
+// are dropped and counted, and the count is written before the next line
+// that goes through.
+struct Sink {
+    int fd;
+    bool stamped;               // lines start with a time stamp
+    const char *dropNote;       // format of the count's line
+    std::timed_mutex lock;
+    unsigned long long dropped; // lines lost since the last line written
+    bool midLine;               // a short write (full disk) cut a line
+};
+
+Sink events = {STDOUT_FILENO, true, "event log: %llu lines dropped\n", {}, 0, false};
+Sink diagnostics = {STDERR_FILENO, false, "ioctlhelperd: %llu diagnostics dropped\n", {}, 0, false};
 
 // UTC, ISO 8601, to the millisecond.
 size_t timeStamp(char *buf, size_t size)
@@ -39,39 +49,57 @@ size_t timeStamp(char *buf, size_t size)
     return strnlen(buf, size);
 }
 
-// Writes the line only when the log takes it without waiting: a reader that
-// stalls or a full disk never holds up service. False when it was not
+// Writes the line only when the stream takes it without waiting: a reader
+// that stalls or a full disk never holds up service. False when it was not
 // written whole.
-bool writeLine(const char *line, size_t n)
+bool writeLine(Sink &sink, const char *line, size_t n)
 {
-    pollfd p = {logFd, POLLOUT, {}};
+    pollfd p = {sink.fd, POLLOUT, {}};
     if (poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT))
         return false;
-    ssize_t k = write(logFd, line, n);
-    midLine = k > 0 ? size_t(k) < n : midLine;
+    ssize_t k = write(sink.fd, line, n);
+    sink.midLine = k > 0 ? size_t(k) < n : sink.midLine;
     return k == ssize_t(n);
 }
 
-// Logs how many lines were dropped, once the log takes lines again.
-bool noteDropped()
+// Writes how many lines were dropped, once the stream takes lines again.
+bool noteDropped(Sink &sink)
 {
-    if (!dropped)
+    if (!sink.dropped)
         return true;
     char note[128] = "\n";
-    size_t n = midLine ? 1 : 0;
-    n += timeStamp(note + n, sizeof note - n);
-    n += size_t(snprintf(note + n, sizeof note - n, "event log: %llu lines dropped\n", dropped));
-    if (!writeLine(note, n))
+    size_t n = sink.midLine ? 1 : 0;
+    if (sink.stamped)
+        n += timeStamp(note + n, sizeof note - n);
+    n += size_t(snprintf(note + n, sizeof note - n, sink.dropNote, sink.dropped));
+    if (!writeLine(sink, note, n))
         return false;
-    dropped = 0;
+    sink.dropped = 0;
     return true;
+}
+
+void put(Sink &sink, const char *line, size_t n)
+{
+    std::lock_guard<std::timed_mutex> hold(sink.lock);
+    if (!noteDropped(sink) || !writeLine(sink, line, n))
+        ++sink.dropped;
+}
+
+// Formats prefix (n characters) and the rest into line, cut to end in a newline.
+size_t formatLine(char *line, size_t n, const char *fmt, va_list ap)
+{
+    int k = vsnprintf(line + n, LOG_LINE_MAX - n - 1, fmt, ap);
+    if (k > 0)
+        n += std::min(size_t(k), LOG_LINE_MAX - n - 2);
+    line[n++] = '\n';
+    return n;
 }
 
 } // namespace
 
 int32_t logOpen(const char *path)
 {
-    if (path && (logFd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644)) < 0) {
+    if (path && (events.fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644)) < 0) {
         fprintf(stderr, "ioctlhelperd: cannot open log file %s: %s\n", path, strerror(errno));
         return -1;
     }
@@ -81,25 +109,29 @@ int32_t logOpen(const char *path)
 void logEvent(const char *fmt, ...)
 {
     char line[LOG_LINE_MAX];
-    size_t n = timeStamp(line, sizeof line);
     va_list ap;
     va_start(ap, fmt);
-    int k = vsnprintf(line + n, sizeof line - n - 1, fmt, ap);
+    size_t n = formatLine(line, timeStamp(line, sizeof line), fmt, ap);
     va_end(ap);
-    if (k > 0)
-        n += std::min(size_t(k), sizeof line - n - 2);
-    line[n++] = '\n';
-    std::lock_guard<std::timed_mutex> hold(logLock);
-    if (!noteDropped() || !writeLine(line, n))
-        ++dropped;
+    put(events, line, n);
+}
+
+void diagnose(const char *fmt, ...)
+{
+    char line[LOG_LINE_MAX] = "ioctlhelperd: ";
+    va_list ap;
+    va_start(ap, fmt);
+    size_t n = formatLine(line, strlen(line), fmt, ap);
+    va_end(ap);
+    put(diagnostics, line, n);
 }
 
 void logStop()
 {
     // Never released: no line starts after this one. Taken within the wait
     // or not at all, so the stop never waits on the log for long.
-    if (logLock.try_lock_for(STOP_WAIT))
-        noteDropped();
+    if (events.lock.try_lock_for(STOP_WAIT))
+        noteDropped(events);
 }
 
 size_t escapeText(const char *in, size_t len, char *out, size_t outSize)

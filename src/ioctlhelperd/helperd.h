@@ -11,6 +11,17 @@
 /// Directory holding the stream devices; set once before the first connection.
 extern const char *helperDeviceDir;
 
+/// What the helper gives its clients; set once before the first connection.
+struct HelperLimits {
+    int32_t connections = 1024; // served at once
+    int32_t busy = 64;          // beyond them, answered HELPER_BUSY, then closed
+    int32_t perUser = 256;      // connections of one peer user, busy ones included
+    double deadline = 5;        // seconds for a whole request from its first byte
+    double idle = 30;           // seconds for a request's first byte, or an answer taken
+    size_t budget = 32 << 20;   // bytes of all packet buffers beyond each one's first 4096
+};
+extern HelperLimits helperLimits;
+
 /// Serves the connected socket on the calling thread until the client closes
 /// the device or leaves, its idle time or a request's deadline runs out, the
 /// buffer budget cannot take a request or a packet cannot be framed. A busy
@@ -19,8 +30,10 @@ extern const char *helperDeviceDir;
 void serveConnection(int sock, bool busy = false);
 
 /// Serves the accepted socket on a thread of its own and closes it at the
-/// end; beyond the connection limit it is served busy, and beyond the busy
-/// limit (or when no thread starts) it is closed at once with a message.
+/// end. A peer user beyond its share is closed at once with a message; with
+/// every connection taken, the one idle longest is closed to make room, or
+/// when none is idle the new one is served busy; beyond the busy limit (or
+/// when no thread starts) it is closed at once with a message.
 void startConnection(int sock);
 
 // ---- AP code model (apmodel.cc)
@@ -43,6 +56,10 @@ int32_t logOpen(const char *path);
 /// log cannot take at once (stalled reader, full disk) is dropped and
 /// counted, and the count is logged once a line goes through again.
 void logEvent(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+/// Writes "ioctlhelperd: " and one line on standard error, on the same
+/// terms as logEvent: a line that cannot go at once is dropped and counted.
+void diagnose(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 /// Logs the count of dropped lines if it can and keeps the log locked, so no
 /// line is cut by the exit that follows; waits half a second at most.

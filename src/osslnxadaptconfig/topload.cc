@@ -1,6 +1,7 @@
 /* Loading the configuration file into the topology table, lookups, and the
    adapter id of a logical name. */
 #include "apcfgcommon.h"
+#include "apfile.h"
 #include "apmessage.h"
 #include "osslnxadaptconfig.h"
 #include "tamskpaths.h"
@@ -13,38 +14,8 @@
 
 TopologyEntry topologyAry[TOPOLOGY_ENTRIES];
 
-int32_t apToInt32(const char *text, int base)
-{
-    long v = strtol(text, nullptr, base);
-    if (v > INT32_MAX)
-        return INT32_MAX;
-    if (v < INT32_MIN)
-        return INT32_MIN;
-    return int32_t(v);
-}
-
-long apFileLength(FILE *f)
-{
-    if (fseek(f, 0, SEEK_END) != 0)
-        return -1;
-    long n = ftell(f);
-    return fseek(f, 0, SEEK_SET) == 0 ? n : -1;
-}
-
-// Reads in pieces, so a file of any length is read with a fixed buffer.
-bool apReadPieces(FILE *f, long *length, void (*take)(void *ctx, char *piece, size_t n), void *ctx)
-{
-    if ((*length = apFileLength(f)) < 0)
-        return false;
-    char piece[512 + 1];
-    size_t n, total = 0;
-    while ((n = fread(piece, 1, sizeof piece - 1, f)) > 0) {
-        total += n;
-        piece[n] = '\0';
-        take(ctx, piece, n);
-    }
-    return total == size_t(*length) && !ferror(f);
-}
+using tamsk::apSendf;
+using tamsk::apToInt32;
 
 namespace {
 
@@ -153,7 +124,7 @@ void storeRecords(const RecordReader &r)
 
 extern "C" void parseConfigDataFile(void)
 {
-    FILE *f = fopen(TAMSK_CONFIG_FILE, "rb");
+    FILE *f = tamsk::apOpenRegular(TAMSK_CONFIG_FILE, false);
     if (!f) {
         apSendf("parseConfigDataFile: Could not open config data file. Default values will be used. \n");
         apUsrTrace(TRC_NO_CONFIG_FILE, TOPOLOGY_ENTRIES, 0, 0, 0, 0);
@@ -161,7 +132,7 @@ extern "C" void parseConfigDataFile(void)
     }
     RecordReader reader = {};
     long length;
-    bool readOk = apReadPieces(f, &length, addText, &reader);
+    bool readOk = tamsk::apReadPieces(f, &length, addText, &reader);
     endRecord(&reader);
     fclose(f);
     if (!readOk) {

@@ -92,7 +92,7 @@ int32_t quorHelperOpen(const char *name, uint32_t openArg, void *pkt, uint32_t p
             close(sock);
             if (h.helper_req == HELPER_BUSY && ++busy > MAX_BUSY_ANSWERS)
                 return -1;
-            quorHelperPause(RETRY_PAUSE_SECONDS);
+            tamsk::quorHelperPause(RETRY_PAUSE_SECONDS);
             continue;
         }
         reportRefused("ERROR: Failed to recv Dev Open Response - rc = %d\n", r, pkt, sock);

@@ -4,6 +4,6 @@
 #include <cstdlib>
 #include <unistd.h>
 
-void quorHelperPause(unsigned seconds) { sleep(seconds); }
+void tamsk::quorHelperPause(unsigned seconds) { sleep(seconds); }
 
-void *quorAllocPacket(size_t size) { return malloc(size); }
+void *tamsk::quorAllocPacket(size_t size) { return malloc(size); }

@@ -5,10 +5,15 @@
 
 #include <cstddef>
 
+namespace tamsk {
+
 /* The pause before an open is retried after a busy or retry answer. */
 void quorHelperPause(unsigned seconds);
 
-/* The packet buffer of one relay or stream call; released with free(). */
+/* The packet buffer of one relay or stream call, or null when there is no
+   memory (the call then fails as its caller reports); released with free(). */
 void *quorAllocPacket(size_t size);
+
+} // namespace tamsk
 
 #endif

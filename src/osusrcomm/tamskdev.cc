@@ -15,7 +15,7 @@ constexpr int32_t CHUNK = TAMSK_STREAM_PKTSZ - HELPER_HDR_SIZE;
 // sets *result to 12 or 6 and returns -1 with nothing left to release.
 int32_t openStream(const char *name, const char *who, char **pkt, int32_t *result)
 {
-    *pkt = static_cast<char *>(quorAllocPacket(TAMSK_STREAM_PKTSZ));
+    *pkt = static_cast<char *>(tamsk::quorAllocPacket(TAMSK_STREAM_PKTSZ));
     if (!*pkt) {
         fprintf(stderr, "%s malloc failure\n", who);
         *result = TAMSK_ENOMEM;

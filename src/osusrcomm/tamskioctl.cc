@@ -11,7 +11,7 @@ int32_t tamskioctl(uint32_t cmd, void *data, uint32_t len)
     // A length whose packet would not fit a signed 32-bit size is treated
     // like a buffer that cannot be allocated.
     uint32_t pktsz = len + HELPER_HDR_SIZE;
-    void *pkt = len <= INT32_MAX - HELPER_HDR_SIZE ? quorAllocPacket(pktsz) : nullptr;
+    void *pkt = len <= INT32_MAX - HELPER_HDR_SIZE ? tamsk::quorAllocPacket(pktsz) : nullptr;
     if (!pkt) {
         fputs("ioctlquor malloc failure\n", stderr);
         return TAMSK_ENOMEM;

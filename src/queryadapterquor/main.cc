@@ -1,6 +1,7 @@
 /* queryadapterquor: asks the AP code for the status of one adapter and
    prints it; the exit status carries the outcome. */
 #include "apcfgcommon.h"
+#include "apfile.h"
 #include "apmessage.h"
 #include "osusrcomm.h"
 #include "query.h"
@@ -54,7 +55,7 @@ int parseOptions(int argc, char **argv, Options *opt)
         case 'p': {
             char portText[256];
             opt->queryType = QUERY_HA_PORT_PHYS_CFG;
-            opt->portNumber = apToInt32(optarg, 10);
+            opt->portNumber = tamsk::apToInt32(optarg, 10);
             snprintf(portText, sizeof portText, "%d", opt->portNumber);
             bool accepted = strcmp(portText, optarg) == 0 && opt->portNumber >= 0 &&
                             opt->portNumber <= 3;
@@ -156,7 +157,7 @@ int main(int argc, char **argv)
         printf("Starting queryadapterquor at %s port name = %s\n", timeText, opt.logicalName);
 
     AdapterDds request;
-    apInitBlock(&request, AP_QUERY_ADAPTER_STATUS);
+    tamsk::apInitBlock(&request, AP_QUERY_ADAPTER_STATUS);
     memcpy(request.query.logicalName, nameCopy, sizeof request.query.logicalName);
     request.query.queryType = opt.queryType;
     request.query.portNumber = uint8_t(opt.portNumber);

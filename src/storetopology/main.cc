@@ -11,13 +11,16 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
 
 enum { EXIT_STORED = 0, EXIT_STORE_FAILED = 1, EXIT_USAGE = 2 };
 
-const char LOCK_FILE[] = TAMSK_CONFIG_FILE ".lock";
+const char LOCK_NAME[] = "apConfig.dat.lock";
+const char LOCK_FILE[] = TAMSK_CONFIG_DIR "/apConfig.dat.lock";
 
 const char USAGE[] =
     "Usage: storetopology -a ADAPTER-ID -p PORT -t VALUE [-v]\n"
@@ -28,12 +31,14 @@ const char USAGE[] =
     "  -t, --topology VALUE 0 unknown, 1 open point-to-point, 2 FC-AL,\n"
     "                       3 FICON point-to-point, 4 open FICON point-to-point\n"
     "  -v, --verbose        report every step to the controller's message log\n"
+    "  -w, --wait SECONDS   wait at most this long for another store (default 10)\n"
     "  -h, --help           display this help and exit\n"
     "  -V, --version        display version information and exit\n";
 
 const option LONG_OPTIONS[] = {
     {"adapter", required_argument, nullptr, 'a'}, {"port", required_argument, nullptr, 'p'},
     {"topology", required_argument, nullptr, 't'}, {"verbose", no_argument, nullptr, 'v'},
+    {"wait", required_argument, nullptr, 'w'},
     {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0}};
 
@@ -57,17 +62,72 @@ bool parseNumber(const char *text, int base, unsigned long max, unsigned long *o
     return true;
 }
 
+// Opens the lock file in the configuration directory: a regular file, never
+// through a symlink, made with the directory's group and no access for
+// others, so only those who may store can hold it. -1 after a message.
+int openLock()
+{
+    int dir = open(TAMSK_CONFIG_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir == -1) {
+        fprintf(stderr, errno == ENOENT ? "storetopology: no configuration directory %s: start the ioctl helper, "
+                                          "which makes it\n"
+                                        : "storetopology: cannot open %s: %s\n",
+                TAMSK_CONFIG_DIR, strerror(errno));
+        return -1;
+    }
+    int fd = openat(dir, LOCK_NAME, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0660);
+    struct stat st, d;
+    const char *problem = fd == -1 ? strerror(errno) : nullptr;
+    if (fd != -1 && (fstat(fd, &st) != 0 || fstat(dir, &d) != 0 || !S_ISREG(st.st_mode)))
+        problem = "not a regular file";
+    else if (fd != -1 && st.st_uid == geteuid() && // the one who made it sets it up
+             ((st.st_gid != d.st_gid && fchown(fd, uid_t(-1), d.st_gid) != 0) || fchmod(fd, 0660) != 0))
+        problem = strerror(errno);
+    close(dir);
+    if (!problem)
+        return fd;
+    fprintf(stderr, "storetopology: cannot lock %s: %s\n", LOCK_FILE, problem);
+    if (fd != -1)
+        close(fd);
+    return -1;
+}
+
 // Holds every other operator store off until this process exits: the
 // library's store reloads, changes and rewrites the file without a lock, so
-// two stores at once would lose one of the updates.
-bool lockStores()
+// two stores at once would lose one of the updates. Waits for another store
+// for at most waitSeconds.
+bool lockStores(double waitSeconds)
 {
-    // Read-only is enough for flock, and opens a lock file another operator made.
-    int fd = open(LOCK_FILE, O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd != -1 && flock(fd, LOCK_EX) == 0)
-        return true;
-    fprintf(stderr, "storetopology: cannot lock %s: %s\n", LOCK_FILE, strerror(errno));
+    int fd = openLock();
+    timespec start, now, pause = {0, 10 * 1000 * 1000};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (now = start; fd != -1; clock_gettime(CLOCK_MONOTONIC, &now)) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        double waited = double(now.tv_sec - start.tv_sec) + double(now.tv_nsec - start.tv_nsec) / 1e9;
+        if (errno != EWOULDBLOCK) {
+            fprintf(stderr, "storetopology: cannot lock %s: %s\n", LOCK_FILE, strerror(errno));
+            return false;
+        }
+        if (waited >= waitSeconds) {
+            fprintf(stderr, "storetopology: cannot lock %s: another store holds it (waited %g s)\n", LOCK_FILE,
+                    waitSeconds);
+            return false;
+        }
+        nanosleep(&pause, nullptr);
+    }
     return false;
+}
+
+// Parses a whole argument as a number of seconds, 0 to one hour.
+bool parseSeconds(const char *text, double *out)
+{
+    char *end = nullptr;
+    double v = strtod(text, &end);
+    if (end == text || *end != '\0' || !(v >= 0 && v <= 3600))
+        return false;
+    *out = v;
+    return true;
 }
 
 } // namespace
@@ -77,14 +137,16 @@ int main(int argc, char **argv)
     unsigned long adapterId{}, port{}, value{}; // read only once given
     bool haveId = false, havePort = false, haveValue = false;
     int verbose = 0;
+    double waitSeconds = 10;
     int c;
-    while ((c = getopt_long(argc, argv, "a:p:t:vhV", LONG_OPTIONS, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "a:p:t:vw:hV", LONG_OPTIONS, nullptr)) != -1) {
         bool ok = true;
         switch (c) {
         case 'a': ok = haveId = parseNumber(optarg, 16, 0xFFFF, &adapterId) && adapterId != 0; break;
         case 'p': ok = havePort = parseNumber(optarg, 10, 0xFF, &port); break;
         case 't': ok = haveValue = parseNumber(optarg, 10, 4, &value); break;
         case 'v': verbose = 1; break;
+        case 'w': ok = parseSeconds(optarg, &waitSeconds); break;
         case 'h': fputs(USAGE, stdout); return EXIT_STORED;
         case 'V': puts("storetopology (tamsk) " TAMSK_VERSION); return EXIT_STORED;
         default: return usageError(nullptr, ""); // getopt_long said what was wrong
@@ -99,7 +161,7 @@ int main(int argc, char **argv)
         return usageError("unexpected argument: ", argv[optind]);
     if (!haveId || !havePort || !haveValue)
         return usageError("-a, -p and -t are required", "");
-    if (!lockStores())
+    if (!lockStores(waitSeconds))
         return EXIT_STORE_FAILED;
     if (apStoreTopology(uint16_t(adapterId), uint8_t(port), uint8_t(value), verbose) != 0) {
         fprintf(stderr,

@@ -5,6 +5,7 @@
 #include "apcfgcommon.h"
 #include "apmessage.h"
 #include "osusrcomm.h"
+#include "platform.h"
 #include "query.h"
 #include "testutil.h"
 
@@ -47,8 +48,8 @@ void serveSegments(int listener)
 } // namespace
 
 // The 10-second pause of a busy or retried open is skipped.
-void quorHelperPause(unsigned) {}
-void *quorAllocPacket(size_t size) { return malloc(size); }
+void tamsk::quorHelperPause(unsigned) {}
+void *tamsk::quorAllocPacket(size_t size) { return malloc(size); }
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
@@ -72,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         inputEnd = size;
     }
     AdapterDds block;
-    apInitBlock(&block, AP_QUERY_ADAPTER_STATUS);
+    tamsk::apInitBlock(&block, AP_QUERY_ADAPTER_STATUS);
     block.query.queryType = QUERY_KERNEL_STATUS;
     if (data[0] & 1)
         tamskdevrd("dev0");

@@ -15,6 +15,12 @@ Options:
  -d, --device-dir <dir>   stream devices (default /home/tamsk/devices)
  -g, --group <group>      group of the socket, a name or a number
  -M, --mode <mode>        permissions of the socket, octal (for example 660)
+     --connections <n>    connections served at once (default 1024)
+     --busy <n>           connections beyond them answered busy (default 64)
+     --per-user <n>       connections of one user at most (default 256)
+     --deadline <s>       seconds for a whole request (default 5)
+     --idle <s>           seconds for a request to start (default 30)
+     --budget <bytes>     packet buffers of all connections (default 33554432)
  -h, --help               display this help and exit
  -V, --version            display version and exit
 
@@ -38,6 +44,18 @@ Try 'ioctlhelperd --help' for more information.
 $ ioctlhelperd -M 0
 ioctlhelperd: cannot listen on /home/tamsk/ioctl: Is a directory
 [1]
+$ ioctlhelperd --connections 0
+ioctlhelperd: bad value for --connections '0'
+Try 'ioctlhelperd --help' for more information.
+[2]
+$ ioctlhelperd --deadline 1s
+ioctlhelperd: bad value for --deadline '1s'
+Try 'ioctlhelperd --help' for more information.
+[2]
+$ ioctlhelperd --budget 1e99
+ioctlhelperd: bad value for --budget '1e99'
+Try 'ioctlhelperd --help' for more information.
+[2]
 $ ioctlhelperd -g no-such-group
 ioctlhelperd: unknown group 'no-such-group'
 Try 'ioctlhelperd --help' for more information.

@@ -18,6 +18,10 @@ $ storetopology -a B00 -p 1 -t 5
 storetopology: invalid value for -t: 5
 Try 'storetopology --help' for more information.
 [2]
+$ storetopology -w -1 -a B00 -p 1 -t 2
+storetopology: invalid value for -w: -1
+Try 'storetopology --help' for more information.
+[2]
 $ storetopology -a B00 -p 1
 storetopology: -a, -p and -t are required
 Try 'storetopology --help' for more information.
@@ -46,6 +50,7 @@ Store the link topology value of one adapter port.
   -t, --topology VALUE 0 unknown, 1 open point-to-point, 2 FC-AL,
                        3 FICON point-to-point, 4 open FICON point-to-point
   -v, --verbose        report every step to the controller's message log
+  -w, --wait SECONDS   wait at most this long for another store (default 10)
   -h, --help           display this help and exit
   -V, --version        display version information and exit
 [0]
@@ -87,5 +92,5 @@ Failed to open/connect to ZARUD socket - -1
 [6]
 # no configuration directory (the largest values are taken)
 $ storetopology -a FFFF -p 255 -t 4
-storetopology: cannot lock /home/tamsk/config/apConfig.dat.lock: No such file or directory
+storetopology: no configuration directory /home/tamsk/config: start the ioctl helper, which makes it
 [1]

@@ -1,0 +1,268 @@
+// What a local user can try against a helper, a store and a reader that run
+// as root: links and FIFOs where files are expected, connections that hold
+// the helper's slots, output nobody reads, a lock held by a stopped store.
+#include "testutil.h"
+
+#include "osusrcomm.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
+namespace {
+
+const std::string STORE = STORE_BIN, DEV = TAMSKDEV_BIN, QUERY = QUERY_BIN;
+const HelperHdr OPEN_AP = {HELPER_HDR_SIZE + 1, HELPER_DEV_OPEN, 0, 0, 27};
+constexpr uid_t NOBODY = 65534;
+
+int sendRaw(const void *data, size_t n)
+{
+    int s = helperSocket();
+    send(s, data, n, MSG_NOSIGNAL);
+    return s;
+}
+
+// The kind of the helper's answer (HELPER_RESPONSE or HELPER_BUSY), or 0
+// when it closed the connection without one.
+uint32_t answerOf(int s)
+{
+    HelperHdr h = {};
+    const timeval wait = {2, 0};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    return recv(s, &h, sizeof h, MSG_WAITALL) == sizeof h ? h.helper_req : 0;
+}
+
+// Waits until the helper has read what went out on s.
+void waitRead(int s)
+{
+    for (int i = 0, n = 0; i < 2000 && ioctl(s, SIOCOUTQ, &n) == 0 && n > 0; ++i)
+        usleep(1000);
+}
+
+uint32_t openAp()
+{
+    char packet[HELPER_HDR_SIZE + 1] = {};
+    memcpy(packet, &OPEN_AP, sizeof OPEN_AP);
+    int s = sendRaw(packet, sizeof packet);
+    uint32_t kind = answerOf(s);
+    close(s);
+    return kind;
+}
+
+// Runs body as the unprivileged user in a child that then waits to be
+// killed; returns once body is done or has exited.
+pid_t asNobody(void (*body)())
+{
+    int done[2];
+    if (pipe(done) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (setgid(NOBODY) != 0 || setuid(NOBODY) != 0)
+            _exit(1);
+        body();
+        (void)!write(done[1], "", 1);
+        pause();
+        _exit(0);
+    }
+    close(done[1]); // a body that exits ends the wait too
+    char c;
+    (void)!read(done[0], &c, 1);
+    close(done[0]);
+    return pid;
+}
+
+} // namespace
+
+// No symlink, hard link or FIFO in the device directory leads the helper
+// to a file elsewhere, or hangs it.
+TEST(Hostile, DeviceNamesLeadNowhereElse)
+{
+    pid_t helper = startHelperd();
+    mkdir("/home/tamsk/devices", 01777);
+    writeFile("/home/secret", "secret\n");
+    chmod("/home/secret", 0600);
+    ASSERT_EQ(0, symlink("/home/secret", "/home/tamsk/devices/secret"));
+    ASSERT_EQ(0, symlink("/dev/zero", "/home/tamsk/devices/zero"));
+    ASSERT_EQ(0, link("/home/secret", "/home/tamsk/devices/hard"));
+    ASSERT_EQ(0, mkfifo("/home/tamsk/devices/fifo", 0666));
+    EXPECT_EQ(transcribe("hostile-devices.t"), golden("hostile-devices.t"));
+    EXPECT_EQ(readFile("/home/secret"), "secret\n");
+    EXPECT_EQ(0, stopHelperd(helper));
+    EXPECT_EQ(8, countOf(readFile("/home/helperd.err"), "refused: No such device\n"));
+}
+
+// Whoever owns the helper directory swaps what the helper makes there for
+// links to a root file while helpers start: the file keeps mode and owner.
+TEST(Hostile, SocketAppearsWithItsModeAndGroup)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs a second user";
+    mkdir("/home/tamsk", 0755);
+    ASSERT_EQ(0, chown("/home/tamsk", NOBODY, NOBODY));
+    writeFile("/home/victim", "");
+    chmod("/home/victim", 0600);
+    pid_t racer = asNobody([] {
+        if (fork() != 0)
+            return;
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        for (int home = open("/home/tamsk", O_RDONLY);;) {
+            DIR *d = fdopendir(dup(home));
+            while (dirent *e = readdir(d))
+                if ((!strncmp(e->d_name, ".ioctl", 6) || !strcmp(e->d_name, "config")) &&
+                    (unlinkat(home, e->d_name, 0) == 0 || unlinkat(home, e->d_name, AT_REMOVEDIR) == 0))
+                    symlinkat("/home/victim", home, e->d_name);
+            closedir(d);
+        }
+    });
+    for (int i = 0; i < 20; ++i) {
+        pid_t helper = startHelperd({"-g", "100", "-M", "666"});
+        struct stat st = {};
+        EXPECT_TRUE(lstat(TAMSK_HELPER_SOCKET, &st) == 0 && S_ISSOCK(st.st_mode) && (st.st_mode & 0777) == 0666 &&
+                    st.st_gid == 100);
+        stopHelperd(helper);
+    }
+    kill(racer, SIGKILL);
+    struct stat victim = {};
+    EXPECT_EQ(0, stat("/home/victim", &victim));
+    EXPECT_EQ(0100600u, victim.st_mode);
+    EXPECT_EQ(0u, victim.st_gid);
+}
+
+// A full table closes its longest idle connection for a new one; one user
+// holds its share of the connections at most, so root's query gets through.
+TEST(Limits, IdleConnectionsAndOtherUsersGiveWay)
+{
+    pid_t helper = startHelperd({"--connections", "2", "--busy", "1"});
+    int idle[] = {helperSocket(), helperSocket()};
+    EXPECT_EQ(HELPER_RESPONSE, openAp());
+    EXPECT_EQ(0u, answerOf(idle[0])); // the one idle longest
+    EXPECT_EQ(0, stopHelperd(helper));
+    EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("idle connection closed to make room"));
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs a second user";
+    helper = startHelperd({"-M", "666", "--connections", "3", "--busy", "1", "--per-user", "2"});
+    pid_t hog = asNobody([] {
+        for (int i = 0; i < 4; ++i)
+            sendRaw(&OPEN_AP, 4); // a request begun, never finished
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, runProgram({QUERY, "-l", "wyrafc000"}).status);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)); // no busy pause
+    kill(hog, SIGKILL);
+    EXPECT_EQ(0, stopHelperd(helper));
+    EXPECT_EQ(2, countOf(readFile("/home/helperd.err"), "closed: too many connections of its user\n"));
+}
+
+// With every connection at work a new one is answered busy. A request
+// waits for its share of the buffer budget and gets it as soon as another
+// request gives it back; one that never completes is dropped at its deadline.
+TEST(Limits, BusyBudgetAndDeadline)
+{
+    pid_t helper = startHelperd({"--connections", "2", "--busy", "1", "--budget", "8192"});
+    std::vector<char> large(12288), small(8192);
+    const HelperHdr claims[] = {{12288, HELPER_DEV_IOCTL, 12288, 0, 27}, {8192, HELPER_DEV_IOCTL, 8192, 0, 27}};
+    memcpy(large.data(), &claims[0], sizeof claims[0]);
+    memcpy(small.data(), &claims[1], sizeof claims[1]);
+    int holder = sendRaw(large.data(), 4096); // takes the whole budget until the rest comes
+    int waiter = sendRaw(small.data(), HELPER_HDR_SIZE); // then waits for its share
+    waitRead(holder);
+    waitRead(waiter);
+    send(waiter, small.data() + HELPER_HDR_SIZE, small.size() - HELPER_HDR_SIZE, MSG_NOSIGNAL);
+    EXPECT_EQ(HELPER_BUSY, openAp());
+    send(holder, large.data() + 4096, large.size() - 4096, MSG_NOSIGNAL);
+    EXPECT_EQ(HELPER_RESPONSE, answerOf(holder));
+    EXPECT_EQ(HELPER_RESPONSE, answerOf(waiter));
+    EXPECT_EQ(0, stopHelperd(helper));
+    helper = startHelperd({"--deadline", "0.2"});
+    EXPECT_EQ(0u, answerOf(sendRaw(large.data(), 4096)));
+    EXPECT_EQ(0, stopHelperd(helper));
+    EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("dropped: request not complete within 0.2 s\n"));
+}
+
+// Diagnostics nobody reads are dropped and counted, as log lines are.
+TEST(Limits, UnreadDiagnosticsHoldUpNoQuery)
+{
+    int err[2];
+    ASSERT_EQ(0, pipe2(err, O_CLOEXEC));
+    fcntl(err[1], F_SETPIPE_SZ, 4096); // full after about 100 lines
+    pid_t helper = startHelperd({"--connections", "2"}, "/proc/self/fd/" + std::to_string(err[1]));
+    close(err[1]);
+    const HelperHdr unframed = {0, HELPER_DEV_OPEN, 0, 0, 27};
+    for (int i = 0; i < 120; ++i)
+        EXPECT_EQ(HELPER_RESPONSE, answerOf(sendRaw(&unframed, sizeof unframed))) << i;
+    EXPECT_EQ(0, runProgram({QUERY, "-l", "wyrafc000"}).status);
+    char buf[8192];
+    fcntl(err[0], F_SETFL, O_NONBLOCK);
+    while (read(err[0], buf, sizeof buf) > 0) {
+    }
+    EXPECT_EQ(HELPER_RESPONSE, answerOf(sendRaw(&unframed, sizeof unframed)));
+    std::string after(buf, size_t(std::max<ssize_t>(read(err[0], buf, sizeof buf), 0)));
+    EXPECT_EQ(0u, after.find("ioctlhelperd: ")) << after;
+    EXPECT_NE(std::string::npos, after.find(" diagnostics dropped\n")) << after;
+    EXPECT_EQ(0, stopHelperd(helper));
+}
+
+// Anything but a regular file at the configuration path or the backup path
+// is refused at once: a FIFO or an endless device would hang the reader and
+// the copy, a link would be written through.
+TEST(Hostile, OnlyRegularConfigurationFiles)
+{
+    pid_t helper = startHelperd();
+    writeFile("/home/secret", "secret\n");
+    const char *const bak = TAMSK_CONFIG_FILE ".bak";
+    const struct { const char *path, *target; } plants[] = {
+        {TAMSK_CONFIG_FILE, nullptr}, {TAMSK_CONFIG_FILE, "/dev/zero"}, {TAMSK_CONFIG_FILE, "/home/secret"},
+        {TAMSK_CONFIG_FILE, "/home/made"}, {bak, "/home/secret"}, {bak, nullptr},
+    };
+    for (const auto &p : plants) {
+        unlink(TAMSK_CONFIG_FILE);
+        unlink(bak);
+        if (p.path == bak)
+            writeFile(TAMSK_CONFIG_FILE, "B00:0:1 \n");
+        ASSERT_EQ(0, p.target ? symlink(p.target, p.path) : mkfifo(p.path, 0644));
+        EXPECT_EQ(0, runProgram({QUERY, "-l", "wyrafc000"}).status) << p.path;
+        EXPECT_EQ(1, runProgram({STORE, "-a", "B00", "-p", "0", "-t", "2"}).status) << p.path;
+        struct stat st = {};
+        EXPECT_TRUE(lstat(p.path, &st) == 0 && (p.target ? S_ISLNK(st.st_mode) : S_ISFIFO(st.st_mode)));
+        if (p.path == bak) { // reading the others would hang
+            EXPECT_EQ("B00:0:1 \n", readFile(TAMSK_CONFIG_FILE));
+        }
+    }
+    EXPECT_EQ(readFile("/home/secret"), "secret\n");
+    EXPECT_NE(0, access("/home/made", F_OK));
+    EXPECT_EQ(0, stopHelperd(helper));
+}
+
+// The store lock: a stopped holder makes a store give up after its wait; the
+// lock file is not for others; a link there is refused and makes nothing.
+TEST(Hostile, StoreLockIsBoundedAndNotForOthers)
+{
+    pid_t helper = startHelperd({"-g", "100", "-M", "660"});
+    const std::string lock = TAMSK_CONFIG_FILE ".lock";
+    EXPECT_EQ(0, runProgram({STORE, "-a", "C12", "-p", "1", "-t", "2"}).status);
+    EXPECT_EQ("C12:1:2 \n", readFile(TAMSK_CONFIG_FILE));
+    struct stat st = {};
+    EXPECT_TRUE(stat(lock.c_str(), &st) == 0 && (st.st_mode & 07777) == 0660 && st.st_gid == 100);
+    int holder = open(lock.c_str(), O_RDONLY);
+    ASSERT_EQ(0, flock(holder, LOCK_EX));
+    RunResult r = runProgram({STORE, "-w", "0.2", "-a", "C12", "-p", "1", "-t", "3"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("storetopology: cannot lock " + lock + ": another store holds it (waited 0.2 s)\n", r.err);
+    close(holder);
+    int opened = 0;
+    if (geteuid() == 0)
+        waitpid(asNobody([] { _exit(open(TAMSK_CONFIG_FILE ".lock", O_RDONLY) == -1 ? 0 : 1); }), &opened, 0);
+    EXPECT_EQ(0, opened);
+    unlink(lock.c_str());
+    ASSERT_EQ(0, symlink("/home/made", lock.c_str()));
+    r = runProgram({STORE, "-a", "C12", "-p", "1", "-t", "3"});
+    EXPECT_EQ("storetopology: cannot lock " + lock + ": Too many levels of symbolic links\n", r.err);
+    EXPECT_NE(0, access("/home/made", F_OK));
+    EXPECT_EQ(0, stopHelperd(helper));
+}
