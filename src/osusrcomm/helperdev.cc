@@ -12,6 +12,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+using tamsk::getHdr;
+using tamsk::putHdr;
+
 static_assert(sizeof(sockaddr_un) == 110, "connect passes the whole address");
 
 namespace {

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <sys/socket.h>
 
+using tamsk::getHdr;
+using tamsk::putHdr;
+
 namespace {
 
 // Moves exactly length bytes; EINTR and EAGAIN are retried at once, with a

@@ -13,6 +13,8 @@ static_assert(offsetof(HelperHdr, xfercnt) == 8, "xfercnt");
 static_assert(offsetof(HelperHdr, ret_code) == 12, "ret_code");
 static_assert(offsetof(HelperHdr, cmd) == 16, "cmd");
 
+namespace tamsk {
+
 inline HelperHdr getHdr(const void *pkt)
 {
     HelperHdr h;
@@ -21,5 +23,7 @@ inline HelperHdr getHdr(const void *pkt)
 }
 
 inline void putHdr(void *pkt, const HelperHdr &h) { memcpy(pkt, &h, sizeof h); }
+
+} // namespace tamsk
 
 #endif

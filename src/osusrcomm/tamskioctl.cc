@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+using tamsk::getHdr;
+using tamsk::putHdr;
+
 int32_t tamskioctl(uint32_t cmd, void *data, uint32_t len)
 {
     // A length whose packet would not fit a signed 32-bit size is treated
