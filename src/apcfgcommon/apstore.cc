@@ -19,6 +19,15 @@ constexpr int LISTING_SIZE = 5120; // the indexed listing of a full table
 
 const char BANNER_LINE[] = "wmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwm \n";
 
+// The banner report of a table that cannot be stored: the pair, the two
+// lines of the problem, and the table text (the too-small text here).
+void sendBanner(const char *before, uint16_t adapterId, uint8_t portNumber, uint8_t value, const char *problem,
+                const char *table)
+{
+    apSendf("%s%s          Adapter: %X, port %d, value %d  \n             \napStoreTopology: ERROR: %s%s%s", before,
+            BANNER_LINE, adapterId, portNumber, value, problem, BANNER_LINE, table);
+}
+
 // Reports a file of the update that does not open (which: 2 to 5).
 int32_t openFailed(uint32_t which, const char *message)
 {
@@ -193,11 +202,10 @@ extern "C" int32_t apStoreTopology(uint16_t adapterId, uint8_t portNumber, uint8
             apUsrTrace(TRC_STORE_TABLE_FULL, adapterId, portNumber, inToplogyVal, TOPOLOGY_ENTRIES, 0);
             char listing[TOPOLOGY_FILE_TEXT_SIZE];
             topArrayToString(listing, sizeof listing, 1);
-            apSendf("%s          Adapter: %X, port %d, value %d  \n             \n"
-                    "apStoreTopology: ERROR: There is something wrong here,   \n"
-                    "the array is full, and the adapter/port we were looking  \n"
-                    "for was not found, the data is corrupt somewhere         \n%s%s",
-                    BANNER_LINE, adapterId, portNumber, inToplogyVal, BANNER_LINE, listing);
+            sendBanner("", adapterId, portNumber, inToplogyVal,
+                       "There is something wrong here,   \nthe array is full, and the adapter/port we were looking  \n"
+                       "for was not found, the data is corrupt somewhere         \n",
+                       listing);
             return -1;
         }
         topologyAry[pos] = {adapterId, portNumber, inToplogyVal};
@@ -206,11 +214,9 @@ extern "C" int32_t apStoreTopology(uint16_t adapterId, uint8_t portNumber, uint8
     char fileText[TOPOLOGY_FILE_TEXT_SIZE];
     if (!topArrayToString(fileText, sizeof fileText, 0)) {
         apUsrTrace(TRC_STORE_TOO_LARGE, adapterId, portNumber, inToplogyVal, uint32_t(pos), 0);
-        apSendf("ERROR: The data is too large and will overflow String buffer \n%s"
-                "          Adapter: %X, port %d, value %d  \n             \n"
-                "apStoreTopology: ERROR: The data in the array is too     \n"
-                "large to fit into the output string buffer.              \n%s%s",
-                BANNER_LINE, adapterId, portNumber, inToplogyVal, BANNER_LINE, fileText);
+        sendBanner("ERROR: The data is too large and will overflow String buffer \n", adapterId, portNumber,
+                   inToplogyVal, "The data in the array is too     \nlarge to fit into the output string buffer.              \n",
+                   fileText);
         return -1;
     }
     if (verbose)
