@@ -36,11 +36,13 @@ void reportRefused(const char *opLine, int32_t r, const void *pkt, int32_t sock)
     fprintf(stderr, "ERROR: hdr.ret_code:   %d\n", h.ret_code);
 }
 
-bool isAccepted(int32_t r, const void *pkt, uint32_t minXfer)
+// An accepted answer: a response with ret_code 0 and a transfer count of at
+// least xfer; with exact, a bare header with a count of exactly xfer.
+bool isAccepted(int32_t r, const void *pkt, uint32_t xfer, bool exact = false)
 {
     HelperHdr h = getHdr(pkt);
-    return r >= HELPER_HDR_SIZE && h.helper_req == HELPER_RESPONSE &&
-           h.xfercnt >= minXfer && h.ret_code == 0;
+    return (exact ? r == HELPER_HDR_SIZE && h.xfercnt == xfer : r >= HELPER_HDR_SIZE && h.xfercnt >= xfer) &&
+           h.helper_req == HELPER_RESPONSE && h.ret_code == 0;
 }
 
 // One connection attempt; returns the connected socket or -1.
@@ -87,10 +89,9 @@ int32_t quorHelperOpen(const char *name, uint32_t openArg, void *pkt, uint32_t p
             return -1;
         }
         int32_t r = recvHelperPkt(sock, pkt, HELPER_HDR_SIZE);
-        HelperHdr h = getHdr(pkt);
-        if (r == HELPER_HDR_SIZE && h.helper_req == HELPER_RESPONSE &&
-            h.xfercnt == uint32_t(need) && h.ret_code == 0)
+        if (isAccepted(r, pkt, uint32_t(need), true))
             return sock;
+        HelperHdr h = getHdr(pkt);
         if (r == HELPER_HDR_SIZE && (h.helper_req == HELPER_BUSY || h.helper_req == HELPER_RETRY)) {
             close(sock);
             if (h.helper_req == HELPER_BUSY && ++busy > MAX_BUSY_ANSWERS)
@@ -119,9 +120,7 @@ int32_t quorHelperClose(int32_t sock, void *pkt, uint32_t pktsz)
         return -1;
     }
     int32_t r = recvHelperPkt(sock, pkt, HELPER_HDR_SIZE);
-    HelperHdr h = getHdr(pkt);
-    if (r != HELPER_HDR_SIZE || h.helper_req != HELPER_RESPONSE ||
-        h.xfercnt != HELPER_HDR_SIZE || h.ret_code != 0)
+    if (!isAccepted(r, pkt, HELPER_HDR_SIZE, true))
         reportRefused("ERROR: Failed to recv Dev Close Response - rc=%d\n", r, pkt, sock);
     return close(sock);
 }
