@@ -2,6 +2,7 @@
 // calls per second through ioctlhelperd against a server that does no work.
 // Runs in a private /home; prints one report.
 #include "apcfgcommon.h"
+#include "apmessage.h"
 #include "osusrcomm.h"
 #include "tamskpaths.h"
 #include "testutil.h"
@@ -27,24 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string readFile(const char *path)
-{
-    std::string text;
-    FILE *f = fopen(path, "rb");
-    char buf[65536];
-    for (size_t n; f && (n = fread(buf, 1, sizeof buf, f)) > 0;)
-        text.append(buf, n);
-    if (f)
-        fclose(f);
-    return text;
-}
-
-void writeFile(const char *path, const char *text)
-{
-    FILE *f = fopen(path, "wb");
-    fputs(text, f);
-    fclose(f);
-}
 const char LOG[] = "/home/events.log";
 
 struct Run {
@@ -127,9 +110,7 @@ double relayRate(int clients, double seconds)
     for (int c = 0; c < clients; ++c)
         threads.emplace_back([&] {
             AdapterDds block;
-            memset(&block, 0, sizeof block);
-            block.length = AP_DDS_SIZE;
-            block.command = AP_USER_TRACE;
+            tamsk::apInitBlock(&block, AP_USER_TRACE);
             block.trace.eventId = 1;
             while (Clock::now() < deadline) {
                 if (tamskioctl(AP_IOCTL, &block, sizeof block) == 0)
@@ -176,9 +157,7 @@ void serveTrivially(int conn)
 [[noreturn]] void runTrivialServer()
 {
     int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    strcpy(addr.sun_path, "/home/tamsk/trivial");
+    sockaddr_un addr = tamsk::socketAddress("/home/tamsk/trivial");
     if (bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(s, 128) != 0 ||
         rename("/home/tamsk/trivial", TAMSK_HELPER_SOCKET) != 0)
         _exit(1);

@@ -45,9 +45,7 @@ bool relayOnce(sockaddr_un *addr)
 int main(int argc, char **argv)
 {
     int count = argc > 1 ? atoi(argv[1]) : 1;
-    sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    strcpy(addr.sun_path, TAMSK_HELPER_SOCKET);
+    sockaddr_un addr = tamsk::socketAddress();
     for (int i = 0; i < count; ++i)
         if (!relayOnce(&addr))
             return 1;

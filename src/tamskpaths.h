@@ -12,4 +12,24 @@
 #define TAMSK_HELPER_SOCKET TAMSK_DIR "/" TAMSK_SOCKET_NAME
 #define TAMSK_CONFIG_FILE   TAMSK_CONFIG_DIR "/apConfig.dat"
 
+#ifdef __cplusplus
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+namespace tamsk {
+
+/* The address of a Unix socket at path (cut to fit), for bind and connect:
+   the helper socket unless said otherwise. */
+inline sockaddr_un socketAddress(const char *path = TAMSK_HELPER_SOCKET)
+{
+    sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    strncpy(a.sun_path, path, sizeof a.sun_path - 1);
+    return a;
+}
+
+} // namespace tamsk
+#endif
+
 #endif

@@ -33,9 +33,7 @@ int helperSocket(bool listen)
     mkdir("/home/tamsk", 0755);
     if (listen)
         unlink(TAMSK_HELPER_SOCKET);
-    sockaddr_un a = {};
-    a.sun_family = AF_UNIX;
-    strcpy(a.sun_path, TAMSK_HELPER_SOCKET);
+    sockaddr_un a = tamsk::socketAddress();
     int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr *addr = reinterpret_cast<sockaddr *>(&a);
     if (listen ? bind(s, addr, sizeof a) == 0 && ::listen(s, 64) == 0 : connect(s, addr, sizeof a) == 0)

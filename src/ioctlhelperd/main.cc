@@ -143,7 +143,7 @@ int readOptions(int argc, char **argv, Options *o)
 // there, such as a stale socket, is replaced.
 bool helperListening()
 {
-    sockaddr_un a = {AF_UNIX, TAMSK_HELPER_SOCKET};
+    sockaddr_un a = tamsk::socketAddress();
     int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     bool live = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
     close(s);
@@ -188,7 +188,7 @@ int bindSocket(const Options &o)
     }
     int cwd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un a = {AF_UNIX, TAMSK_SOCKET_NAME};
+    sockaddr_un a = tamsk::socketAddress(TAMSK_SOCKET_NAME);
     mode_t oldMask = umask(0);
     umask(o.mode >= 0 ? mode_t(~o.mode & 0777) : oldMask);
     bool ok = dir != -1 && s != -1 && fchdir(dir) == 0 && bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;

@@ -53,9 +53,7 @@ int32_t connectHelper()
         fprintf(stderr, "ERROR: Dev Open socket curSock: %d, errno: %d\n", sock, errno);
         return -1;
     }
-    sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", TAMSK_HELPER_SOCKET);
+    sockaddr_un addr = tamsk::socketAddress();
     int rc = connect(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
     if (rc != 0) {
         fprintf(stderr, "ERROR: Dev Open connect rc: %d, curSock: %d, errno: %d\n", rc, sock, errno);
