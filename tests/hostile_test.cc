@@ -11,6 +11,7 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 
@@ -111,13 +112,15 @@ TEST(Hostile, SocketAppearsWithItsModeAndGroup)
         if (fork() != 0)
             return;
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        for (int home = open("/home/tamsk", O_RDONLY);;) {
-            DIR *d = fdopendir(dup(home));
-            while (dirent *e = readdir(d))
-                if ((!strncmp(e->d_name, ".ioctl", 6) || !strcmp(e->d_name, "config")) &&
-                    (unlinkat(home, e->d_name, 0) == 0 || unlinkat(home, e->d_name, AT_REMOVEDIR) == 0))
-                    symlinkat("/home/victim", home, e->d_name);
-            closedir(d);
+        int home = open("/home/tamsk", O_RDONLY), watch = inotify_init();
+        inotify_add_watch(watch, "/home/tamsk", IN_CREATE);
+        for (char events[4096];;) { // each name made there becomes a link as soon as it appears
+            ssize_t n = read(watch, events, sizeof events);
+            for (ssize_t at = 0; at < n; at += ssize_t(sizeof(inotify_event)) + reinterpret_cast<inotify_event *>(events + at)->len) {
+                const char *name = reinterpret_cast<inotify_event *>(events + at)->name;
+                if (strcmp(name, "ioctl") && (unlinkat(home, name, 0) == 0 || unlinkat(home, name, AT_REMOVEDIR) == 0))
+                    symlinkat("/home/victim", home, name);
+            }
         }
     });
     for (int i = 0; i < 20; ++i) {

@@ -151,18 +151,21 @@ bool helperListening()
 }
 
 // Makes a directory of this helper's own in the helper directory, with
-// the given group and mode, and opens it. Returns its descriptor, or -1.
+// the given group and mode, and opens it. Returns its descriptor, or -1
+// (errno EEXIST when the name is taken, or the directory was taken away
+// before it could be opened).
 int ownDirectory(const char *name, gid_t group, mode_t mode)
 {
     if (mkdirat(homeDir, name, 0700) != 0)
         return -1;
     int d = openat(homeDir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
-    if (d != -1 && (fstat(d, &st) != 0 || st.st_uid != geteuid())) {
-        close(d); // replaced by another user's since it was made
-        return errno = EEXIST, -1;
+    if (d == -1 || fstat(d, &st) != 0 || st.st_uid != geteuid()) {
+        if (d != -1)
+            close(d);
+        return errno = EEXIST, -1; // removed or replaced by another user since it was made
     }
-    if (d != -1 && ((group != gid_t(-1) && fchown(d, uid_t(-1), group) != 0) || fchmod(d, mode) != 0)) {
+    if ((group != gid_t(-1) && fchown(d, uid_t(-1), group) != 0) || fchmod(d, mode) != 0) {
         int err = errno;
         close(d);
         return errno = err, -1;
@@ -170,47 +173,51 @@ int ownDirectory(const char *name, gid_t group, mode_t mode)
     return d;
 }
 
-// Binds in a private directory whose group is the socket's (set-group-id)
-// with the umask giving the socket's mode, then renames the socket onto the
-// helper path: it appears with its final group and mode, nothing is changed
-// through a path that another user could redirect, and clients never find a
-// path that refuses connections. Returns the listening socket, or -1.
-int bindSocket(const Options &o)
+// Binds in the private directory priv, whose group is the socket's
+// (set-group-id), with the umask giving the socket's mode, then renames the
+// socket onto the helper path. Returns the listening socket, or -1.
+int bindIn(const char *priv, const Options &o)
 {
-    char priv[32];
-    int dir = -1;
-    for (int i = 0; dir == -1 && i < 100; ++i) { // names another user took are passed over
-        snprintf(priv, sizeof priv, ".ioctl.%d.%d", int(getpid()), i);
-        errno = 0;
-        dir = ownDirectory(priv, o.group, o.group != gid_t(-1) ? 02700 : 0700);
-        if (dir == -1 && errno != EEXIST)
-            return -1;
-    }
+    int dir = ownDirectory(priv, o.group, o.group != gid_t(-1) ? 02700 : 0700);
+    if (dir == -1)
+        return -1;
     int cwd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un a = tamsk::socketAddress(TAMSK_SOCKET_NAME);
     mode_t oldMask = umask(0);
     umask(o.mode >= 0 ? mode_t(~o.mode & 0777) : oldMask);
-    bool ok = dir != -1 && s != -1 && fchdir(dir) == 0 && bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    bool ok = s != -1 && fchdir(dir) == 0 && bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
     umask(oldMask);
-    struct stat made;
-    ok = ok && fstatat(dir, TAMSK_SOCKET_NAME, &made, AT_SYMLINK_NOFOLLOW) == 0;
-    if (ok && o.group != gid_t(-1) && made.st_gid != o.group) // the directory's group was not passed on
+    ok = ok && fstatat(dir, TAMSK_SOCKET_NAME, &boundSocket, AT_SYMLINK_NOFOLLOW) == 0;
+    if (ok && o.group != gid_t(-1) && boundSocket.st_gid != o.group) // the directory's group was not passed on
         ok = (errno = EPERM, false);
     ok = ok && listen(s, SOMAXCONN) == 0 && renameat(dir, TAMSK_SOCKET_NAME, homeDir, TAMSK_SOCKET_NAME) == 0;
-    boundSocket = made;
     int err = errno;
     if (cwd == -1 || fchdir(cwd) != 0)
         ok = ok && chdir("/") == 0;
-    if (dir != -1) {
-        unlinkat(dir, TAMSK_SOCKET_NAME, 0);
-        unlinkat(homeDir, priv, AT_REMOVEDIR);
-    }
+    unlinkat(dir, TAMSK_SOCKET_NAME, 0);
+    unlinkat(homeDir, priv, AT_REMOVEDIR);
     for (int fd : {cwd, dir, ok ? -1 : s})
         if (fd != -1)
             close(fd);
     errno = err;
     return ok ? s : -1;
+}
+
+// The socket appears at its path with its final group and mode, nothing is
+// changed through a path that another user could redirect, and clients
+// never find a path that refuses connections. Returns the listening
+// socket, or -1.
+int bindSocket(const Options &o)
+{
+    int s = -1;
+    for (int i = 0; s == -1 && i < 100; ++i) { // directories another user took or took away are passed over
+        char priv[32];
+        snprintf(priv, sizeof priv, ".ioctl.%d.%d", int(getpid()), i);
+        if ((s = bindIn(priv, o)) == -1 && errno != EEXIST && errno != ENOENT)
+            break;
+    }
+    return s;
 }
 
 // Opens the helper directory and listens on the helper path. Returns the
