@@ -125,11 +125,12 @@ int main(int argc, char **argv)
         const group *g = opt == 'g' ? getgrnam(optarg) : nullptr;
         switch (opt) {
         case 'h':
-            printf("%s", USAGE);
-            return EXIT_STOPPED;
         case 'V':
-            printf("ioctlhelperd (tamsk) %s\n", TAMSK_VERSION);
-            return EXIT_STOPPED;
+            printf(opt == 'h' ? "%s" : "ioctlhelperd (tamsk) %s\n", opt == 'h' ? USAGE : TAMSK_VERSION);
+            if (fflush(stdout) == 0 && !ferror(stdout))
+                return EXIT_STOPPED;
+            fprintf(stderr, "ioctlhelperd: write error: %s\n", strerror(errno));
+            return EXIT_NOT_STARTED;
         case 'g':
             socketGroup = g ? g->gr_gid : gid_t(strtoul(optarg, &end, 10));
             if (!g && (!*optarg || *end))
