@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 tamsk developers
+# SPDX-License-Identifier: MIT
 # Cross build for the controller: 32-bit big-endian PowerPC Linux. Programs
 # are linked statically, as in a controller image, and run under user-mode
 # emulation for the tests.
