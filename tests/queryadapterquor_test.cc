@@ -16,9 +16,12 @@ TEST(QueryOptions, RejectedCommandLines)
 TEST(OperatorCommands, CommandLinesAndOutcomes)
 {
     EXPECT_EQ(transcribe("operator-commands.t"), golden("operator-commands.t"));
-    // Output that does not reach standard output is a failed transfer.
-    EXPECT_EQ(waitProgram(startProgram({DEV, "--help"}, "/dev/full", "/home/full.err")), 32);
-    EXPECT_EQ(readFile("/home/full.err"), "tamskdev: write error: No space left on device\n");
+    // Output that does not reach standard output is a failure (for tamskdev a failed transfer).
+    for (auto [program, status] : {std::pair{DEV, 32}, {STORE, 1}, {std::string(HELPERD_BIN), 1}}) {
+        const std::string name = program.substr(program.rfind('/') + 1);
+        EXPECT_EQ(waitProgram(startProgram({program, "--help"}, "/dev/full", "/home/full.err")), status) << name;
+        EXPECT_EQ(readFile("/home/full.err"), name + ": write error: No space left on device\n");
+    }
     mkdir("/home/tamsk", 0755);
     mkdir("/home/tamsk/config", 0755);
     mkdir(TAMSK_CONFIG_FILE, 0755); // a store that cannot rewrite the file

@@ -74,7 +74,7 @@ int32_t makeBackup(const char *backupPath, int32_t verbose)
     char command[2 * 256 + 16];
     snprintf(command, sizeof command, "/bin/cp %s %s ", TAMSK_CONFIG_FILE, backupPath);
     fflush(nullptr); // the shell must not inherit unwritten output
-    (void)system(command); // the length check below judges the copy
+    if (system(command) != 0) {} // the length check below judges the copy
     FILE *file = apOpenRegular(TAMSK_CONFIG_FILE, false);
     if (!file)
         return openFailed(2, "updateFile:02 Could not open config data file, can not continue. \n");

@@ -107,11 +107,12 @@ int readOptions(int argc, char **argv, Options *o)
         const group *g = opt == 'g' ? getgrnam(optarg) : nullptr;
         switch (opt) {
         case 'h':
-            printf("%s", USAGE);
-            return EXIT_STOPPED;
         case 'V':
-            printf("ioctlhelperd (tamsk) %s\n", TAMSK_VERSION);
-            return EXIT_STOPPED;
+            printf(opt == 'h' ? "%s" : "ioctlhelperd (tamsk) %s\n", opt == 'h' ? USAGE : TAMSK_VERSION);
+            if (fflush(stdout) == 0 && !ferror(stdout))
+                return EXIT_STOPPED;
+            fprintf(stderr, "ioctlhelperd: write error: %s\n", strerror(errno));
+            return EXIT_NOT_STARTED;
         case 'm': o->modelFile = optarg; break;
         case 'l': o->logFile = optarg; break;
         case 'd': helperDeviceDir = optarg; break;

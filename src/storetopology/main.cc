@@ -23,17 +23,18 @@ const char LOCK_NAME[] = "apConfig.dat.lock";
 const char LOCK_FILE[] = TAMSK_CONFIG_DIR "/apConfig.dat.lock";
 
 const char USAGE[] =
-    "Usage: storetopology -a ADAPTER-ID -p PORT -t VALUE [-v]\n"
-    "Store the link topology value of one adapter port.\n"
-    "\n"
-    "  -a, --adapter ID     adapter id, hexadecimal (1 to FFFF)\n"
-    "  -p, --port PORT      port number (0 to 255)\n"
-    "  -t, --topology VALUE 0 unknown, 1 open point-to-point, 2 FC-AL,\n"
-    "                       3 FICON point-to-point, 4 open FICON point-to-point\n"
-    "  -v, --verbose        report every step to the controller's message log\n"
-    "  -w, --wait SECONDS   wait at most this long for another store (default 10)\n"
-    "  -h, --help           display this help and exit\n"
-    "  -V, --version        display version information and exit\n";
+    "\nUsage:\n storetopology [options] -a <id> -p <port> -t <value>\n\n"
+    "Store the link topology value of one adapter port.\n\n"
+    "Options:\n"
+    " -a, --adapter <id>       adapter id, hexadecimal (1 to FFFF)\n"
+    " -p, --port <port>        port number (0 to 255)\n"
+    " -t, --topology <value>   0 unknown, 1 open point-to-point, 2 FC-AL,\n"
+    "                          3 FICON point-to-point, 4 open FICON point-to-point\n"
+    " -v, --verbose            report every step to the controller's message log\n"
+    " -w, --wait <seconds>     wait at most this long for another store to finish (default 10)\n"
+    " -h, --help               display this help and exit\n"
+    " -V, --version            display version and exit\n\n"
+    "For more details see storetopology(1).\n";
 
 const option LONG_OPTIONS[] = {
     {"adapter", required_argument, nullptr, 'a'}, {"port", required_argument, nullptr, 'p'},
@@ -48,6 +49,15 @@ int usageError(const char *problem, const char *arg)
         fprintf(stderr, "storetopology: %s%s\n", problem, arg);
     fputs("Try 'storetopology --help' for more information.\n", stderr);
     return EXIT_USAGE;
+}
+
+// Output that did not reach standard output (full disk, closed pipe) fails the command.
+int finish(int status)
+{
+    if (fflush(stdout) == 0 && !ferror(stdout))
+        return status;
+    fprintf(stderr, "storetopology: write error: %s\n", strerror(errno));
+    return EXIT_STORE_FAILED;
 }
 
 // Parses a whole argument as an unsigned number no larger than max.
@@ -147,8 +157,8 @@ int main(int argc, char **argv)
         case 't': ok = haveValue = parseNumber(optarg, 10, 4, &value); break;
         case 'v': verbose = 1; break;
         case 'w': ok = parseSeconds(optarg, &waitSeconds); break;
-        case 'h': fputs(USAGE, stdout); return EXIT_STORED;
-        case 'V': puts("storetopology (tamsk) " TAMSK_VERSION); return EXIT_STORED;
+        case 'h': fputs(USAGE, stdout); return finish(EXIT_STORED);
+        case 'V': puts("storetopology (tamsk) " TAMSK_VERSION); return finish(EXIT_STORED);
         default: return usageError(nullptr, ""); // getopt_long said what was wrong
         }
         if (!ok) {
@@ -170,5 +180,5 @@ int main(int argc, char **argv)
                 adapterId, port, value);
         return EXIT_STORE_FAILED;
     }
-    return EXIT_STORED;
+    return finish(EXIT_STORED);
 }

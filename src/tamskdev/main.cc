@@ -13,16 +13,14 @@ namespace {
 enum { EXIT_USAGE = 2 };
 
 const char USAGE[] =
-    "Usage:\n"
-    " tamskdev read <name>\n"
-    " tamskdev write <name>\n"
-    "\n"
-    "Copy the device <name> to standard output (read), or standard input to\n"
-    "the device (write), through the ioctl helper.\n"
-    "\n"
+    "\nUsage:\n"
+    " tamskdev [options] read <name>\n"
+    " tamskdev [options] write <name>\n\n"
+    "Copy a device to standard output (read), or standard input to it (write).\n\n"
     "Options:\n"
-    " -h, --help     display this help and exit\n"
-    " -V, --version  display version and exit\n";
+    " -h, --help               display this help and exit\n"
+    " -V, --version            display version and exit\n\n"
+    "For more details see tamskdev(1).\n";
 
 int usageError(const char *what, const char *arg)
 {

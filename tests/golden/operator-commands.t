@@ -42,17 +42,23 @@ $ storetopology -V
 storetopology (tamsk) {version}
 [0]
 $ storetopology --help
-Usage: storetopology -a ADAPTER-ID -p PORT -t VALUE [-v]
+
+Usage:
+ storetopology [options] -a <id> -p <port> -t <value>
+
 Store the link topology value of one adapter port.
 
-  -a, --adapter ID     adapter id, hexadecimal (1 to FFFF)
-  -p, --port PORT      port number (0 to 255)
-  -t, --topology VALUE 0 unknown, 1 open point-to-point, 2 FC-AL,
-                       3 FICON point-to-point, 4 open FICON point-to-point
-  -v, --verbose        report every step to the controller's message log
-  -w, --wait SECONDS   wait at most this long for another store (default 10)
-  -h, --help           display this help and exit
-  -V, --version        display version information and exit
+Options:
+ -a, --adapter <id>       adapter id, hexadecimal (1 to FFFF)
+ -p, --port <port>        port number (0 to 255)
+ -t, --topology <value>   0 unknown, 1 open point-to-point, 2 FC-AL,
+                          3 FICON point-to-point, 4 open FICON point-to-point
+ -v, --verbose            report every step to the controller's message log
+ -w, --wait <seconds>     wait at most this long for another store to finish (default 10)
+ -h, --help               display this help and exit
+ -V, --version            display version and exit
+
+For more details see storetopology(1).
 [0]
 $ tamskdev -x
 tamskdev: invalid option -- 'x'
@@ -74,16 +80,18 @@ $ tamskdev -V
 tamskdev (tamsk) {version}
 [0]
 $ tamskdev --help
-Usage:
- tamskdev read <name>
- tamskdev write <name>
 
-Copy the device <name> to standard output (read), or standard input to
-the device (write), through the ioctl helper.
+Usage:
+ tamskdev [options] read <name>
+ tamskdev [options] write <name>
+
+Copy a device to standard output (read), or standard input to it (write).
 
 Options:
- -h, --help     display this help and exit
- -V, --version  display version and exit
+ -h, --help               display this help and exit
+ -V, --version            display version and exit
+
+For more details see tamskdev(1).
 [0]
 # no helper
 $ tamskdev read dev0
