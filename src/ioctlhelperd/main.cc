@@ -34,6 +34,7 @@ const char USAGE[] =
     " -d, --device-dir <dir>   stream devices (default /home/tamsk/devices)\n"
     " -g, --group <group>      group of the socket, a name or a number\n"
     " -M, --mode <mode>        permissions of the socket, octal (for example 660)\n"
+    " -s, --sysfs <dir>        answer status queries from <dir>/class/fc_host (e.g. /sys)\n"
     " -h, --help               display this help and exit\n"
     " -V, --version            display version and exit\n\n"
     "For more details see ioctlhelperd(8).\n";
@@ -118,9 +119,10 @@ int main(int argc, char **argv)
     const option longOpts[] = {{"model", required_argument, nullptr, 'm'}, {"log", required_argument, nullptr, 'l'},
                                {"device-dir", required_argument, nullptr, 'd'},
                                {"group", required_argument, nullptr, 'g'}, {"mode", required_argument, nullptr, 'M'},
+                               {"sysfs", required_argument, nullptr, 's'},
                                {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'},
                                {nullptr, 0, nullptr, 0}};
-    for (int opt; (opt = getopt_long(argc, argv, ":m:l:d:g:M:hV", longOpts, nullptr)) != -1;) {
+    for (int opt; (opt = getopt_long(argc, argv, ":m:l:d:g:M:s:hV", longOpts, nullptr)) != -1;) {
         char *end = nullptr, shortOpt[3] = {'-', char(optopt)};
         const group *g = opt == 'g' ? getgrnam(optarg) : nullptr;
         switch (opt) {
@@ -145,7 +147,10 @@ int main(int argc, char **argv)
             return usageError(opt == ':' ? "missing argument for" : "unknown option",
                               optopt && strncmp(argv[optind - 1], "--", 2) ? shortOpt : argv[optind - 1]);
         default:
-            *(opt == 'm' ? &modelFile : opt == 'l' ? &logFile : &helperDeviceDir) = optarg;
+            *(opt == 'm'   ? &modelFile
+              : opt == 'l' ? &logFile
+              : opt == 's' ? &helperSysfsDir
+                           : &helperDeviceDir) = optarg;
         }
     }
     if (optind < argc)

@@ -15,6 +15,7 @@ Options:
  -d, --device-dir <dir>   stream devices (default /home/tamsk/devices)
  -g, --group <group>      group of the socket, a name or a number
  -M, --mode <mode>        permissions of the socket, octal (for example 660)
+ -s, --sysfs <dir>        answer status queries from <dir>/class/fc_host (e.g. /sys)
  -h, --help               display this help and exit
  -V, --version            display version and exit
 
