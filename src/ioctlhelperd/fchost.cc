@@ -59,11 +59,11 @@ constexpr const char *PORT_STATES[] = {"Unknown", "Not Present", "Online", "Offl
 constexpr uint32_t STATE_ONLINE = 2;
 
 struct TopologyWord {
-    const char *word; // the first word of port_type
+    const char *word; // port_type starts with it, then a blank or the end
     uint16_t topology;
 };
 constexpr TopologyWord TOPOLOGIES[] = {{"NPort", OS_OPEN_POINT_TO_POINT}, {"Point-To-Point", OS_OPEN_POINT_TO_POINT},
-                                       {"NPIV", OS_OPEN_POINT_TO_POINT}, {"NLPort", OS_FC_AL}, {"LPort", OS_FC_AL}};
+                                       {"NPIV VPORT", OS_OPEN_POINT_TO_POINT}, {"NLPort", OS_FC_AL}, {"LPort", OS_FC_AL}};
 
 // Opens path, relative to root, one directory at a time and following no
 // symbolic link, so nothing outside root is reached. Returns -1 on failure.
