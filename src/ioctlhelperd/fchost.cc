@@ -314,17 +314,20 @@ void fillAnswer(const FcAdapter &a, int32_t index, const HostAttrs *hosts, Adapt
 }
 
 // The text of query type 2 (about the adapter, from its first port) or 4
-// (about the port).
+// (about the port). Each value is cut at the length of its longest kernel
+// form, the free-text symbolic name at 255, so the text fits the field.
 void writeText(const FcAdapter &a, const char *name, uint32_t type, uint8_t port, const HostAttrs *hosts,
                AdapterQuery *q)
 {
     const auto &h = hosts[type == QUERY_HA_PORT_PHYS_CFG ? port : 0].text;
     if (type == QUERY_HA_PHYS_CFG)
-        snprintf(q->resultText, sizeof q->resultText, "adapter %s at %s: %s; supported speeds %s; node name %s",
-                 name, q->locationCode, shown(h[SYMBOLIC_NAME]), shown(h[SUPPORTED_SPEEDS]), shown(h[NODE_NAME]));
+        snprintf(q->resultText, sizeof q->resultText,
+                 "adapter %s at %s: %.255s; supported speeds %.120s; node name %.20s", name, q->locationCode,
+                 shown(h[SYMBOLIC_NAME]), shown(h[SUPPORTED_SPEEDS]), shown(h[NODE_NAME]));
     if (type == QUERY_HA_PORT_PHYS_CFG)
         snprintf(q->resultText, sizeof q->resultText,
-                 "adapter %s port %u (%s): port name %s; port id %s; state %s; type %s; speed %s; fabric name %s",
+                 "adapter %s port %u (%s): port name %.20s; port id %.10s; state %.20s; type %.60s; speed %.20s; "
+                 "fabric name %.20s",
                  name, port, a.ports[port].name, shown(h[PORT_NAME]), shown(h[PORT_ID]), shown(h[PORT_STATE]),
                  shown(h[PORT_TYPE]), shown(h[SPEED]), shown(h[FABRIC_NAME]));
 }
