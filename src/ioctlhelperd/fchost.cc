@@ -23,7 +23,7 @@ namespace {
 
 constexpr int32_t MAX_ADAPTERS = 64;
 constexpr size_t ATTR_SIZE = 256; // room for the longest attribute, symbolic_name
-constexpr uint32_t HRM_INSTALLED = 1u << 31, HRM_AVAILABLE = 1u << 29;
+constexpr uint32_t HRM_INSTALLED = 1u << 31, HRM_AVAILABLE = 1u << 29; // of cluster 0
 constexpr uint32_t PORT_ONLINE_0 = 1u << 15; // port n: bit 15 - n
 
 // One port: the class/fc_host entry and where it sorts within its adapter.
@@ -172,8 +172,10 @@ void addPort(FcTable *t, uint64_t key, const FcPort &p)
 // "host" and a decimal number.
 bool hostNumber(const char *name, uint32_t *number)
 {
-    size_t digits = strlen(name) - 4;
-    if (strncmp(name, "host", 4) || digits == 0 || digits > 9 || strspn(name + 4, "0123456789") != digits)
+    if (strncmp(name, "host", 4))
+        return false;
+    size_t digits = strlen(name + 4);
+    if (digits == 0 || digits > 9 || strspn(name + 4, "0123456789") != digits)
         return false;
     *number = uint32_t(strtoul(name + 4, nullptr, 10));
     return true;
@@ -248,14 +250,14 @@ void readHost(int root, const char *name, HostAttrs *h)
 
 // ---- the answer
 
-bool parseWwpn(const char *text, uint8_t *wwpn)
+// "0x" and 16 hex digits, as 8 bytes in the order written; else left zero.
+void parseWwpn(const char *text, uint8_t *wwpn)
 {
     if (strlen(text) != 18 || strncmp(text, "0x", 2) || strspn(text + 2, "0123456789abcdefABCDEF") != 16)
-        return false;
+        return;
     unsigned long long v = strtoull(text + 2, nullptr, 16);
     for (int32_t b = 0; b < 8; ++b)
         wwpn[b] = uint8_t(v >> (56 - 8 * b));
-    return true;
 }
 
 uint16_t topologyOf(const char *portType)
@@ -289,7 +291,7 @@ const char *shown(const char *text)
     return text[0] ? text : "unknown";
 }
 
-// The status words, ports and texts of adapter a, the index-th.
+// The status words and ports of adapter a, the index-th, from its hosts.
 void fillAnswer(const FcAdapter &a, int32_t index, const HostAttrs *hosts, AdapterQuery *q)
 {
     int32_t held = std::min(a.portCount, AP_MAX_PORTS);
