@@ -4,6 +4,7 @@
 
 #include "apcfgcommon.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -251,8 +252,8 @@ uint8_t fillQuery(AdapterQuery *q, const Adapter *a, uint32_t type, uint8_t port
         return a->rc;
     if (type != QUERY_KERNEL_STATUS && type != QUERY_HA_PHYS_CFG && type != QUERY_HA_PORT_PHYS_CFG)
         return RC_BAD_QUERY_TYPE;
-    if (type == QUERY_HA_PORT_PHYS_CFG && port >= a->answer.numOfAdapterPorts)
-        return RC_NO_PORT;
+    if (type == QUERY_HA_PORT_PHYS_CFG && port >= std::min<int32_t>(a->answer.numOfAdapterPorts, AP_MAX_PORTS))
+        return RC_NO_PORT; // the record holds four ports
     *q = a->answer;
     if (type == QUERY_HA_PHYS_CFG)
         snprintf(q->resultText, sizeof q->resultText,
