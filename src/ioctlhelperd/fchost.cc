@@ -62,8 +62,11 @@ struct TopologyWord {
     const char *word; // port_type starts with it, then a blank or the end
     uint16_t topology;
 };
-constexpr TopologyWord TOPOLOGIES[] = {{"NPort", OS_OPEN_POINT_TO_POINT}, {"Point-To-Point", OS_OPEN_POINT_TO_POINT},
-                                       {"NPIV VPORT", OS_OPEN_POINT_TO_POINT}, {"NLPort", OS_FC_AL}, {"LPort", OS_FC_AL}};
+constexpr TopologyWord TOPOLOGIES[] = {{"NPort", OS_OPEN_POINT_TO_POINT},
+                                       {"Point-To-Point", OS_OPEN_POINT_TO_POINT},
+                                       {"NPIV VPORT", OS_OPEN_POINT_TO_POINT},
+                                       {"NLPort", OS_FC_AL},
+                                       {"LPort", OS_FC_AL}};
 
 // Opens path, relative to root, one directory at a time and following no
 // symbolic link, so nothing outside root is reached. Returns -1 on failure.
