@@ -122,7 +122,9 @@ TEST(QueryOutcome, AnswersFromTheFibreChannelHostsOfASysfsTree)
     EXPECT_TRUE(unlink(fifo.c_str()) == 0 && mkfifo(fifo.c_str(), 0644) == 0);
     for (auto [target, link] : {std::pair<std::string, std::string>{"loop", "devices/loop"},
                                 {"../../devices/loop/0000:00:01.0/host8/fc_host/host8", "class/fc_host/host8"},
-                                {"../../../" + out, "class/fc_host/host9"}, {"/home/" + out, "class/fc_host/host10"}})
+                                {"../../../" + out, "class/fc_host/host9"}, {"/home/" + out, "class/fc_host/host10"},
+                                {"/home/out/devices", "devices/escape"},
+                                {"../../devices/escape/pci0000:00/0000:01:00.0/host9/fc_host/host9", "class/fc_host/host11"}})
         EXPECT_EQ(0, symlink(target.c_str(), (sys + link).c_str())) << link;
     ASSERT_EQ(0, system("cd /home/sysfs && for i in $(seq 10 74); do d=devices/pci0000:80/0000:80:$i.0/host1$i/fc_host;"
                         " mkdir -p $d/host1$i && ln -s ../../$d/host1$i class/fc_host/host1$i; done"));

@@ -1,4 +1,5 @@
-# a link loop, links out of the tree to a lower PCI address, 65 adapters on bus 80;
+# a link loop, links out of the tree to a lower PCI address (direct, absolute, through a linked
+# directory), 65 adapters on bus 80;
 # wyrafc001's port name is a 1 GiB file and its symbolic name a FIFO
 $ queryadapterquor -l wyrafc001 -p 0
 Results from calling apQueryHaPortPhysCfg() for wyrafc001 
