@@ -173,8 +173,8 @@ TEST(Limits, BusyBudgetAndDeadline)
     memcpy(large.data(), &claims[0], sizeof claims[0]);
     memcpy(small.data(), &claims[1], sizeof claims[1]);
     int holder = sendRaw(large.data(), 4096); // takes the whole budget until the rest comes
-    int waiter = sendRaw(small.data(), HELPER_HDR_SIZE); // then waits for its share
     waitRead(holder);
+    int waiter = sendRaw(small.data(), HELPER_HDR_SIZE); // then waits for its share
     waitRead(waiter);
     send(waiter, small.data() + HELPER_HDR_SIZE, small.size() - HELPER_HDR_SIZE, MSG_NOSIGNAL);
     EXPECT_EQ(HELPER_BUSY, openAp());

@@ -43,7 +43,7 @@ int32_t message(const std::string &text) // 512 bytes or more: no terminator
 TEST(Helperd, ModelFileBadRequestsAndEventLog)
 {
     const struct { std::string line, err; } lines[] = {
-        {"# test adapters\nmessages refuse=1\ntraces rc=-1\nwyrafc053 ioctl=53\n", ""},
+        {"wyrafc200 ports=200 # test adapters\nmessages refuse=1\ntraces rc=-1\nwyrafc053 ioctl=53\n", ""},
         {"wyrafc000 id=0xB00 ports=2 loc=TEST-LOCATION loc=TEST-LOC-1 topo=1,4 wwpn=100000aabbccdd01,100000AABBCCDD02 # two", ""},
         {"wyrafc099 ports=255 speed=0xFF ioctl=2147483647", ""}, // the largest values taken
         {"wyrafc009 ports=256", "bad \"ports=256\""},
@@ -80,6 +80,7 @@ TEST(Helperd, ModelFileBadRequestsAndEventLog)
     expectQuery("wyrafc000", 2, 0, 0, 0, "adapter wyrafc000, id 0xB00, location TEST-LOC-1, 2 ports, "
                 "status 0x00000000, fibre speed 0x00, four-port status 0x00000000"); // keys not given are 0
     expectQuery("wyrafc000", 4, 2, 0, 4); // no port 2
+    expectQuery("wyrafc200", 4, 100, 0, 4); // the record holds four ports
     expectQuery("wyrafc000", 3, 0, 0, 3); // no query type 3
     expectQuery("wyrafc053", 1, 0, 53, 0);
     expectQuery("wyrafc001", 1, 0, 0, 2); // the built-in adapters are gone

@@ -3,6 +3,7 @@
 // private /home. Long expected outputs are in tests/golden.
 #include "testutil.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 
 const std::string STORE = STORE_BIN, DEV = TAMSKDEV_BIN, QUERY = QUERY_BIN;
@@ -99,4 +100,39 @@ TEST(QueryOutcome, AnswersAndReportsOfTheModel)
     EXPECT_EQ(runProgram({QUERY, "-l", "wyrafc0000"}).out.substr(0, 30), "Kernel status for wyrafc0000 \n");
     EXPECT_EQ(stopHelperd(helper), 0);
     EXPECT_EQ(eventLog("/home/query.log"), golden("query-events.txt")); // the report never forces a reload
+}
+
+// The helper answering from the Fibre Channel hosts of a sysfs tree (a copy of
+// tests/data/sysfs): reports and texts, a port coming online under the
+// running helper beside a stored value, then hostile entries that change
+// nothing but have every query still end in time.
+TEST(QueryOutcome, AnswersFromTheFibreChannelHostsOfASysfsTree)
+{
+    unlink(TAMSK_CONFIG_FILE); // no stored values
+    ASSERT_EQ(0, system("cp -a " DATA_DIR "/sysfs /home && mkdir -p /home/tamsk/config "
+                        "/home/out/devices/pci0000:00/0000:01:00.0/host9/fc_host/host9"));
+    pid_t helper = startHelperd({"--sysfs", "/home/sysfs", "-l", "/home/sysfs.log"});
+    EXPECT_EQ(transcribe("sysfs.t"), golden("sysfs.t"));
+    const std::string sys = "/home/sysfs/";
+    const std::string port1 = sys + "devices/pci0000:00/0000:00:03.0/0000:3b:00.1/host5/fc_host/host5/";
+    writeFile(port1 + "port_state", "Online\n");
+    writeFile(port1 + "port_type", "NPort (fabric via point-to-point)\n");
+    EXPECT_EQ(transcribe("sysfs-online.t"), golden("sysfs-online.t"));
+    const std::string other = sys + "devices/pci0000:5d/0000:5d:02.0/0000:5e:00.0/host2/fc_host/host2/";
+    int big = open((other + "port_name").c_str(), O_WRONLY | O_TRUNC);
+    EXPECT_TRUE(write(big, "0x21000a0b0c0d0e31\n", 19) == 19 && ftruncate(big, 1 << 30) == 0 && close(big) == 0);
+    const std::string fifo = other + "symbolic_name", out = "out/devices/pci0000:00/0000:01:00.0/host9/fc_host/host9";
+    EXPECT_TRUE(unlink(fifo.c_str()) == 0 && mkfifo(fifo.c_str(), 0644) == 0);
+    for (auto [target, link] : {std::pair<std::string, std::string>{"loop", "devices/loop"},
+                                {"../../devices/loop/0000:00:01.0/host8/fc_host/host8", "class/fc_host/host8"},
+                                {"../../../" + out, "class/fc_host/host9"}, {"/home/" + out, "class/fc_host/host10"},
+                                {"/home/out/devices", "devices/escape"},
+                                {"../../devices/escape/pci0000:00/0000:01:00.0/host9/fc_host/host9", "class/fc_host/host11"}})
+        EXPECT_EQ(0, symlink(target.c_str(), (sys + link).c_str())) << link;
+    ASSERT_EQ(0, system("cd /home/sysfs && for i in $(seq 10 74); do d=devices/pci0000:80/0000:80:$i.0/host1$i/fc_host;"
+                        " mkdir -p $d/host1$i && ln -s ../../$d/host1$i class/fc_host/host1$i; done"));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(transcribe("sysfs-hostile.t"), golden("sysfs-hostile.t"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(stopHelperd(helper), 0);
 }

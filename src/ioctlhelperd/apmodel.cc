@@ -4,6 +4,7 @@
 
 #include "apcfgcommon.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -16,11 +17,6 @@ namespace {
 constexpr int32_t MAX_ADAPTERS = 64;
 constexpr int32_t MODEL_LINE_MAX = 1024;
 constexpr int32_t REFUSED_MESSAGE = 5; // EIO, for messages past the limit
-
-// returnCode values of the status query.
-constexpr uint8_t RC_NO_ADAPTER = 2;
-constexpr uint8_t RC_BAD_QUERY_TYPE = 3;
-constexpr uint8_t RC_NO_PORT = 4;
 
 struct Adapter {
     char name[10];
@@ -256,8 +252,8 @@ uint8_t fillQuery(AdapterQuery *q, const Adapter *a, uint32_t type, uint8_t port
         return a->rc;
     if (type != QUERY_KERNEL_STATUS && type != QUERY_HA_PHYS_CFG && type != QUERY_HA_PORT_PHYS_CFG)
         return RC_BAD_QUERY_TYPE;
-    if (type == QUERY_HA_PORT_PHYS_CFG && port >= a->answer.numOfAdapterPorts)
-        return RC_NO_PORT;
+    if (type == QUERY_HA_PORT_PHYS_CFG && port >= std::min<int32_t>(a->answer.numOfAdapterPorts, AP_MAX_PORTS))
+        return RC_NO_PORT; // the record holds four ports
     *q = a->answer;
     if (type == QUERY_HA_PHYS_CFG)
         snprintf(q->resultText, sizeof q->resultText,
@@ -280,10 +276,10 @@ int32_t statusQuery(AdapterDds *dds)
     memcpy(name, q->logicalName, sizeof q->logicalName);
     uint32_t type = q->queryType;
     uint8_t port = q->portNumber;
-    const Adapter *a = findAdapter(model, name);
+    const Adapter *a = helperSysfsDir ? nullptr : findAdapter(model, name);
     int32_t result = a ? a->ioctlResult : 0;
     if (result == 0)
-        q->returnCode = fillQuery(q, a, type, port);
+        q->returnCode = uint8_t(helperSysfsDir ? fcHostQuery(helperSysfsDir, q) : fillQuery(q, a, type, port));
     char shown[4 * sizeof name + 3];
     if (!escapeText(name, strlen(name), shown, sizeof shown))
         strcpy(shown, "\"\"");

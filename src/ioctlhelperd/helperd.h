@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct AdapterQuery;
+
 // ---- connections (connection.cc)
 
 /// Directory holding the stream devices; set once before the first connection.
@@ -45,6 +47,23 @@ bool apModelLoad(const char *path);
 /// Runs ioctl cmd of the AP device on data (len bytes, changed in place).
 /// Returns the ioctl's outcome: 0 or an error number (-1 allowed).
 int32_t apIoctl(uint32_t cmd, uint8_t *data, uint32_t len);
+
+// returnCode values of the status query.
+constexpr uint8_t RC_NO_ADAPTER = 2;
+constexpr uint8_t RC_BAD_QUERY_TYPE = 3;
+constexpr uint8_t RC_NO_PORT = 4;
+
+// ---- Fibre Channel hosts of the running machine (fchost.cc)
+
+/// The sysfs tree whose class/fc_host answers the status query instead of
+/// the model (--sysfs); null: the model answers. Set before the first connection.
+extern const char *helperSysfsDir;
+
+/// Answers the status query q (logical name, query type and port in, as the
+/// model takes them) from the hosts under sysfsDir, read afresh, and nothing
+/// outside it. Returns the query's returnCode: 0 with q filled, or
+/// RC_NO_ADAPTER, RC_BAD_QUERY_TYPE or RC_NO_PORT with q unchanged.
+int32_t fcHostQuery(const char *sysfsDir, AdapterQuery *q);
 
 // ---- event log (eventlog.cc)
 

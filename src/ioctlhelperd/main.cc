@@ -39,6 +39,7 @@ const char USAGE[] =
     " -d, --device-dir <dir>   stream devices (default /home/tamsk/devices)\n"
     " -g, --group <group>      group of the socket, a name or a number\n"
     " -M, --mode <mode>        permissions of the socket, octal (for example 660)\n"
+    " -s, --sysfs <dir>        answer status queries from <dir>/class/fc_host (e.g. /sys)\n"
     "     --connections <n>    connections served at once (default 1024)\n"
     "     --busy <n>           connections beyond them answered busy (default 64)\n"
     "     --per-user <n>       connections of one user at most (default 256)\n"
@@ -93,6 +94,7 @@ int readOptions(int argc, char **argv, Options *o)
     const option longOpts[] = {{"model", required_argument, nullptr, 'm'}, {"log", required_argument, nullptr, 'l'},
                                {"device-dir", required_argument, nullptr, 'd'},
                                {"group", required_argument, nullptr, 'g'}, {"mode", required_argument, nullptr, 'M'},
+                               {"sysfs", required_argument, nullptr, 's'},
                                {"connections", required_argument, nullptr, 'c'},
                                {"busy", required_argument, nullptr, 'b'},
                                {"per-user", required_argument, nullptr, 'u'},
@@ -102,7 +104,7 @@ int readOptions(int argc, char **argv, Options *o)
                                {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'},
                                {nullptr, 0, nullptr, 0}};
     int at = 0;
-    for (int opt; (opt = getopt_long(argc, argv, ":m:l:d:g:M:hV", longOpts, &at)) != -1;) {
+    for (int opt; (opt = getopt_long(argc, argv, ":m:l:d:g:M:s:hV", longOpts, &at)) != -1;) {
         char *end = nullptr, shortOpt[3] = {'-', char(optopt)};
         const group *g = opt == 'g' ? getgrnam(optarg) : nullptr;
         switch (opt) {
@@ -116,6 +118,7 @@ int readOptions(int argc, char **argv, Options *o)
         case 'm': o->modelFile = optarg; break;
         case 'l': o->logFile = optarg; break;
         case 'd': helperDeviceDir = optarg; break;
+        case 's': helperSysfsDir = optarg; break;
         case 'g':
             o->group = g ? g->gr_gid : gid_t(strtoul(optarg, &end, 10));
             if (!g && (!*optarg || *end))

@@ -15,6 +15,7 @@ Options:
  -d, --device-dir <dir>   stream devices (default /home/tamsk/devices)
  -g, --group <group>      group of the socket, a name or a number
  -M, --mode <mode>        permissions of the socket, octal (for example 660)
+ -s, --sysfs <dir>        answer status queries from <dir>/class/fc_host (e.g. /sys)
      --connections <n>    connections served at once (default 1024)
      --busy <n>           connections beyond them answered busy (default 64)
      --per-user <n>       connections of one user at most (default 256)
