@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 tamsk developers
+// SPDX-License-Identifier: MIT
 // Benchmark: the query command against the protocol's floor, and relay
 // calls per second through ioctlhelperd against a server that does no work.
 // Runs in a private /home; prints one report.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 tamsk developers
+// SPDX-License-Identifier: MIT
 // The protocol's floor: K relay exchanges (connect, open, 1112-byte ioctl,
 // close) with nothing else, in a static program, for comparison with a run
 // of the query command that makes the same exchanges.

@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* Fixed locations of the controller: the ioctl helper socket and the
    topology configuration file, both in the helper directory. Nothing at run
    time changes them. */

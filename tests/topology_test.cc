@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 tamsk developers
+// SPDX-License-Identifier: MIT
 // Topology text forms, loading, lookup and store, with the relay replaced by
 // a recorder of the trace events and messages it is handed, and the store's
 // file operations behind wrappers that fail one call on demand. What loads,

@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* The adapter family check on logical names. */
 #include "apcfgcommon.h"
 

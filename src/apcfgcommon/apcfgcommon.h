@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* apcfgcommon: the driver request block, trace events and messages to the
    AP code, the topology store and the adapter family check. Usable from C
    and C++. */

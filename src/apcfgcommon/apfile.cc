@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* The configuration file and its backup: regular files only, read whole. */
 #include "apfile.h"
 

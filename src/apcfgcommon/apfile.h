@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* Opening and reading the configuration file and its backup, and the
    conversion of the numbers in it. Internal to the libraries and the
    commands. */

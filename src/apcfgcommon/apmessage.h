@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* Internal to the libraries and the command: trace event numbers, formatted
    messages and request blocks. */
 #ifndef APCFGCOMMON_APMESSAGE_H

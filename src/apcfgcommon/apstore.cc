@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* Storing a topology value: change or append the table entry, then rewrite
    the configuration file with a backup copy and a read-back check. */
 #include "apcfgcommon.h"

@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* Trace events and messages handed to the AP code through the ioctl relay;
    messages fall back to standard output once a send has failed. */
 #include "apcfgcommon.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 tamsk developers
+// SPDX-License-Identifier: MIT
 // ioctlhelperd: the stand-in for the AP code behind ioctl 27 (status query,
 // messages, trace events) and the model file that describes its adapters.
 #include "helperd.h"

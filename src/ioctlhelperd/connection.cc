@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 tamsk developers
+// SPDX-License-Identifier: MIT
 // ioctlhelperd: one client connection: receives the request packets, runs
 // them on the opened AP or stream device and answers each with one packet.
 #include "helperd.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 tamsk developers
+// SPDX-License-Identifier: MIT
 // ioctlhelperd: the event log, one time-stamped line per trace event,
 // message and status query, on standard output or appended to a file.
 #include "helperd.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 tamsk developers
+// SPDX-License-Identifier: MIT
 // ioctlhelperd: the status query answered from the Fibre Channel hosts that
 // Linux lists under DIR/class/fc_host, read afresh for every query.
 #define _FILE_OFFSET_BITS 64 // 32-bit builds: stat and readdir take any inode number

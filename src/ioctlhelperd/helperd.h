@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 tamsk developers
+// SPDX-License-Identifier: MIT
 // ioctlhelperd: declarations shared by the helper's parts (connections, the
 // AP code model and the event log).
 #ifndef IOCTLHELPERD_HELPERD_H

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 tamsk developers
+// SPDX-License-Identifier: MIT
 // ioctlhelperd: stand-in ioctl helper and AP code. Options, the listening
 // socket, the configuration directory, the accept loop and the clean stop
 // on SIGTERM or SIGINT.

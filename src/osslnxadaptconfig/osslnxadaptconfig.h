@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* osslnxadaptconfig: the topology table's text form, loading the
    configuration file, lookup, and the adapter id rule. Usable from C and
    C++. */

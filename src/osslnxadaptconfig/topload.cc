@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* Loading the configuration file into the topology table, lookups, and the
    adapter id of a logical name. */
 #include "apcfgcommon.h"

@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* Display texts of topology values, the text forms of the topology table,
    and the character filter of the configuration file reader. */
 #include "apcfgcommon.h"

@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* Device operations on one ioctl helper connection: open, close, read,
    write and ioctl, each one request and one answer. */
 #include "helperhdr.h"

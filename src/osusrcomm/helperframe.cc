@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* Framing on a connected stream socket to the ioctl helper. */
 #include "helperhdr.h"
 

@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* Reading and writing the header at the start of a packet buffer, which
    need not be aligned for 32-bit words. */
 #ifndef OSUSRCOMM_HELPERHDR_H

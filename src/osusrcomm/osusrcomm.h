@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* osusrcomm: packet protocol to the ioctl helper, the ioctl relay and the
    device stream transfer. Usable from C and C++. */
 #ifndef OSUSRCOMM_H

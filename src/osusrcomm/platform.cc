@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* Real waiting and allocation; tests link replacements. */
 #include "platform.h"
 

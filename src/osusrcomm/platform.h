@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* Waiting and packet allocation of the helper client. Both live alone in
    platform.cc so that a test program can link its own versions instead. */
 #ifndef OSUSRCOMM_PLATFORM_H

@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* The ioctl relay: one helper connection per call (open, ioctl, close). */
 #include "helperhdr.h"
 #include "platform.h"

@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* queryadapterquor: asks the AP code for the status of one adapter and
    prints it; the exit status carries the outcome. */
 #include "apcfgcommon.h"

@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* Shared between the command's parts: the kernel status report. */
 #ifndef QUERYADAPTERQUOR_QUERY_H
 #define QUERYADAPTERQUOR_QUERY_H

@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* The kernel status report: status words, port names, kernel and stored
    topology of each port, and the decoded HRM status bits. */
 #include "osslnxadaptconfig.h"

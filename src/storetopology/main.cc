@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* storetopology: stores the link topology value of one adapter port in the
    controller's topology configuration, for operators. */
 #include "apcfgcommon.h"

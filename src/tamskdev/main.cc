@@ -1,3 +1,5 @@
+/* SPDX-FileCopyrightText: 2026 tamsk developers */
+/* SPDX-License-Identifier: MIT */
 /* tamskdev: copies a device to standard output, or standard input to a
    device, through the ioctl helper. */
 #include "osusrcomm.h"
