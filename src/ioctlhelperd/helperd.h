@@ -1,14 +1,14 @@
 // SPDX-FileCopyrightText: 2026 tamsk developers
 // SPDX-License-Identifier: MIT
 // ioctlhelperd: declarations shared by the helper's parts (connections, the
-// AP code model and the event log).
+// emulated AP code, the machine's Fibre Channel hosts and the event log).
 #ifndef IOCTLHELPERD_HELPERD_H
 #define IOCTLHELPERD_HELPERD_H
 
+#include "apcfgcommon.h"
+
 #include <cstddef>
 #include <cstdint>
-
-struct AdapterQuery;
 
 // ---- connections (connection.cc)
 
@@ -40,7 +40,30 @@ void serveConnection(int sock, bool busy = false);
 /// when no thread starts) it is closed at once with a message.
 void startConnection(int sock);
 
-// ---- AP code model (apmodel.cc)
+// ---- the emulated AP code: its adapters read from the model file
+// (modelfile.cc) and its commands (apcommands.cc)
+
+constexpr int32_t MAX_ADAPTERS = 64;
+
+struct Adapter {
+    char name[10];
+    uint8_t rc;          // non-zero: the query answers only this returnCode
+    int32_t ioctlResult; // non-zero: the query answers this, block unchanged
+    AdapterQuery answer; // what a status query of it answers
+};
+
+struct ApModel {
+    Adapter adapters[MAX_ADAPTERS];
+    int32_t count;
+    uint32_t messageLimit; // messages accepted before refusing; the most: no limit
+    int32_t traceResult;
+};
+
+/// The built-in adapters until apModelLoad replaces them.
+extern ApModel apModel;
+
+/// The adapter of m with that name, or null.
+const Adapter *findAdapter(const ApModel &m, const char *name);
 
 /// Replaces the built-in adapters by those of the model file. Returns true,
 /// or false after naming the file, the line and the problem on standard error.

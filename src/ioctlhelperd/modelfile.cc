@@ -1,13 +1,9 @@
 // SPDX-FileCopyrightText: 2026 tamsk developers
 // SPDX-License-Identifier: MIT
-// ioctlhelperd: the stand-in for the AP code behind ioctl 27 (status query,
-// messages, trace events) and the model file that describes its adapters.
+// ioctlhelperd: the model file, which describes the adapters of the emulated
+// AP code, its reading and checking, and the built-in adapters.
 #include "helperd.h"
 
-#include "apcfgcommon.h"
-
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,42 +12,7 @@
 
 namespace {
 
-constexpr int32_t MAX_ADAPTERS = 64;
 constexpr int32_t MODEL_LINE_MAX = 1024;
-constexpr int32_t REFUSED_MESSAGE = 5; // EIO, for messages past the limit
-
-struct Adapter {
-    char name[10];
-    uint8_t rc;          // non-zero: the query answers only this returnCode
-    int32_t ioctlResult; // non-zero: the query answers this, block unchanged
-    AdapterQuery answer; // what a status query of it answers
-};
-
-struct ApModel {
-    Adapter adapters[MAX_ADAPTERS];
-    int32_t count;
-    uint32_t messageLimit; // messages accepted before refusing; the most: no limit
-    int32_t traceResult;
-};
-
-struct TraceName {
-    uint32_t id;
-    const char *name;
-};
-
-// The trace events of the topology code, named in the log.
-constexpr TraceName TRACE_NAMES[] = {
-    {20581, "lookup entry"}, {20592, "lookup reload"}, {20582, "load begins"}, {20583, "pair found"},
-    {20584, "pair not found"}, {20597, "config file not opened"}, {20593, "config read failed"},
-    {20594, "config text empty"}, {20611, "value out of range"}, {20591, "record limit reached"},
-    {20596, "end of records"}, {20598, "store entry"}, {20600, "store replace"}, {20602, "store append"},
-    {20603, "store table full"}, {20601, "store text too large"}, {20604, "store file update failed"},
-    {20599, "stored"}, {20605, "file update entry"}, {20607, "file open failed"},
-    {20610, "backup length differs"}, {20609, "short write"}, {20608, "read-back failed"},
-    {20606, "file verified"},
-};
-
-// ---- model file
 
 enum ValueKind { UNSIGNED, SIGNED, TEXT, WWPN };
 
@@ -157,14 +118,6 @@ bool setWord(uint8_t *base, const ModelKey *keys, size_t count, const char *word
     return false;
 }
 
-const Adapter *findAdapter(const ApModel &m, const char *name)
-{
-    for (int32_t i = 0; i < m.count; ++i)
-        if (!strcmp(m.adapters[i].name, name))
-            return &m.adapters[i];
-    return nullptr;
-}
-
 // Parses one line into m; on a bad line returns false with err filled.
 bool parseLine(char *line, ApModel *m, char *err, size_t errSize)
 {
@@ -240,85 +193,17 @@ ApModel builtInModel()
     return m;
 }
 
-ApModel model = builtInModel();
-std::atomic<uint32_t> messagesTaken{0};
-
-// ---- the AP commands
-
-// Fills the answer; returns the query's returnCode.
-uint8_t fillQuery(AdapterQuery *q, const Adapter *a, uint32_t type, uint8_t port)
-{
-    if (!a)
-        return RC_NO_ADAPTER;
-    if (a->rc)
-        return a->rc;
-    if (type != QUERY_KERNEL_STATUS && type != QUERY_HA_PHYS_CFG && type != QUERY_HA_PORT_PHYS_CFG)
-        return RC_BAD_QUERY_TYPE;
-    if (type == QUERY_HA_PORT_PHYS_CFG && port >= std::min<int32_t>(a->answer.numOfAdapterPorts, AP_MAX_PORTS))
-        return RC_NO_PORT; // the record holds four ports
-    *q = a->answer;
-    if (type == QUERY_HA_PHYS_CFG)
-        snprintf(q->resultText, sizeof q->resultText,
-                 "adapter %s, id 0x%X, location %s, %u ports, status 0x%08X, fibre speed 0x%02X, "
-                 "four-port status 0x%08X", a->name, q->adapterId, q->locationCode, q->numOfAdapterPorts,
-                 q->adapterStatus, q->fc_fiber_speed, q->fourPortStatus);
-    if (type == QUERY_HA_PORT_PHYS_CFG) {
-        const uint8_t *w = q->wwpn[port];
-        snprintf(q->resultText, sizeof q->resultText,
-                 "adapter %s port %u: WWPN %02X:%02X:%02X:%02X:%02X:%02X:%02X:%02X, topology %u", a->name,
-                 port, w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], q->topology[port]);
-    }
-    return 0;
-}
-
-int32_t statusQuery(AdapterDds *dds)
-{
-    AdapterQuery *q = &dds->query;
-    char name[sizeof q->logicalName + 1] = {};
-    memcpy(name, q->logicalName, sizeof q->logicalName);
-    uint32_t type = q->queryType;
-    uint8_t port = q->portNumber;
-    const Adapter *a = helperSysfsDir ? nullptr : findAdapter(model, name);
-    int32_t result = a ? a->ioctlResult : 0;
-    if (result == 0)
-        q->returnCode = uint8_t(helperSysfsDir ? fcHostQuery(helperSysfsDir, q) : fillQuery(q, a, type, port));
-    char shown[4 * sizeof name + 3];
-    if (!escapeText(name, strlen(name), shown, sizeof shown))
-        strcpy(shown, "\"\"");
-    logEvent("query %s type %u port %u -> ioctl %d returnCode %u", shown, type, port, result,
-             q->returnCode);
-    return result;
-}
-
-// Messages and trace events answered with a non-zero result end in
-// " -> ioctl N"; "%.0d" prints nothing for 0.
-int32_t ateMessage(const AdapterDds *dds)
-{
-    const char *msg = dds->ate.message;
-    const char *end = static_cast<const char *>(memchr(msg, 0, AP_MSG_SIZE));
-    int32_t result = EINVAL; // the text must end inside its 512 bytes
-    if (end)
-        result = messagesTaken++ >= model.messageLimit ? REFUSED_MESSAGE : 0;
-    char shown[4 * AP_MSG_SIZE + 1];
-    escapeText(msg, end ? size_t(end - msg) : AP_MSG_SIZE, shown, sizeof shown);
-    logEvent("message \"%s\"%s%.0d", shown, result ? " -> ioctl " : "", result);
-    return result;
-}
-
-int32_t userTrace(const AdapterDds *dds)
-{
-    const UserTrace &t = dds->trace;
-    const char *name = "";
-    for (const TraceName &n : TRACE_NAMES)
-        if (n.id == t.eventId)
-            name = n.name;
-    int32_t result = model.traceResult;
-    logEvent("trace %u%s%s d1=0x%x d2=0x%x d3=0x%x d4=0x%x d5=%d%s%.0d", t.eventId, *name ? " " : "", name,
-             t.d1, t.d2, t.d3, t.d4, t.d5, result ? " -> ioctl " : "", result);
-    return result;
-}
-
 } // namespace
+
+ApModel apModel = builtInModel();
+
+const Adapter *findAdapter(const ApModel &m, const char *name)
+{
+    for (int32_t i = 0; i < m.count; ++i)
+        if (!strcmp(m.adapters[i].name, name))
+            return &m.adapters[i];
+    return nullptr;
+}
 
 bool apModelLoad(const char *path)
 {
@@ -330,27 +215,6 @@ bool apModelLoad(const char *path)
     static ApModel loaded; // too big for comfort on the stack
     if (!readModel(f, path, &loaded))
         return false;
-    model = loaded;
+    apModel = loaded;
     return true;
-}
-
-int32_t apIoctl(uint32_t cmd, uint8_t *data, uint32_t len)
-{
-    if (cmd != AP_IOCTL)
-        return ENOTTY;
-    AdapterDds dds;
-    if (len != sizeof dds)
-        return EINVAL;
-    memcpy(&dds, data, sizeof dds);
-    if (dds.length != AP_DDS_SIZE)
-        return EINVAL;
-    int32_t result = EINVAL;
-    if (dds.command == AP_QUERY_ADAPTER_STATUS)
-        result = statusQuery(&dds);
-    else if (dds.command == AP_ATE_PRINTF)
-        result = ateMessage(&dds);
-    else if (dds.command == AP_USER_TRACE)
-        result = userTrace(&dds);
-    memcpy(data, &dds, sizeof dds);
-    return result;
 }
