@@ -1,7 +1,7 @@
 /* SPDX-FileCopyrightText: 2026 tamsk developers */
 /* SPDX-License-Identifier: MIT */
-/* Internal to the libraries and the command: trace event numbers, formatted
-   messages and request blocks. */
+/* Internal to the libraries, the query command and the helper: trace event
+   numbers, formatted messages and request blocks. */
 #ifndef APCFGCOMMON_APMESSAGE_H
 #define APCFGCOMMON_APMESSAGE_H
 

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: MIT
 // ioctlhelperd: the emulated AP commands behind ioctl 27: the status query,
 // messages and trace events, each logged.
+#include "apmessage.h"
 #include "helperd.h"
 
 #include <algorithm>
@@ -19,16 +20,18 @@ struct TraceName {
     const char *name;
 };
 
-// The trace events of the topology code, named in the log.
 constexpr TraceName TRACE_NAMES[] = {
-    {20581, "lookup entry"}, {20592, "lookup reload"}, {20582, "load begins"}, {20583, "pair found"},
-    {20584, "pair not found"}, {20597, "config file not opened"}, {20593, "config read failed"},
-    {20594, "config text empty"}, {20611, "value out of range"}, {20591, "record limit reached"},
-    {20596, "end of records"}, {20598, "store entry"}, {20600, "store replace"}, {20602, "store append"},
-    {20603, "store table full"}, {20601, "store text too large"}, {20604, "store file update failed"},
-    {20599, "stored"}, {20605, "file update entry"}, {20607, "file open failed"},
-    {20610, "backup length differs"}, {20609, "short write"}, {20608, "read-back failed"},
-    {20606, "file verified"},
+    {TRC_LOOKUP_ENTRY, "lookup entry"}, {TRC_LOOKUP_RELOAD, "lookup reload"}, {TRC_LOAD_BEGINS, "load begins"},
+    {TRC_PAIR_FOUND, "pair found"}, {TRC_PAIR_NOT_FOUND, "pair not found"},
+    {TRC_NO_CONFIG_FILE, "config file not opened"}, {TRC_READ_FAILED, "config read failed"},
+    {TRC_TEXT_EMPTY, "config text empty"}, {TRC_VALUE_OUT_OF_RANGE, "value out of range"},
+    {TRC_RECORD_LIMIT, "record limit reached"}, {TRC_END_OF_RECORDS, "end of records"},
+    {TRC_STORE_ENTRY, "store entry"}, {TRC_STORE_REPLACE, "store replace"}, {TRC_STORE_APPEND, "store append"},
+    {TRC_STORE_TABLE_FULL, "store table full"}, {TRC_STORE_TOO_LARGE, "store text too large"},
+    {TRC_STORE_UPDATE_FAILED, "store file update failed"}, {TRC_STORED, "stored"},
+    {TRC_UPDATE_ENTRY, "file update entry"}, {TRC_UPDATE_OPEN_FAILED, "file open failed"},
+    {TRC_UPDATE_BACKUP_SIZE, "backup length differs"}, {TRC_UPDATE_SHORT_WRITE, "short write"},
+    {TRC_UPDATE_READ_FAILED, "read-back failed"}, {TRC_UPDATE_VERIFIED, "file verified"},
 };
 
 std::atomic<uint32_t> messagesTaken{0};
