@@ -45,7 +45,7 @@ int32_t apGetTopology(uint16_t adapterId, uint8_t portNumber, int32_t reload);
    and message and leaves the table empty then. */
 void parseConfigDataFile(void);
 
-/* 0xB00 for the name "wyrafc000", 0xB06 for any other. */
+/* 0xB00 for the name "wyrafc000", 0xB06 for any other name and for null. */
 uint32_t apGetAdapterId(const char *name);
 
 #ifdef __cplusplus

@@ -179,5 +179,5 @@ extern "C" int32_t apGetTopology(uint16_t adapterId, uint8_t portNumber, int32_t
 
 extern "C" uint32_t apGetAdapterId(const char *name)
 {
-    return strcmp(name, "wyrafc000") == 0 ? 0xB00 : 0xB06;
+    return name && strcmp(name, "wyrafc000") == 0 ? 0xB00 : 0xB06;
 }
