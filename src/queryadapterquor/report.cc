@@ -74,7 +74,6 @@ void printBits(uint32_t word, const BitLine (&table)[N])
 
 } // namespace
 
-// The block holds four ports; a larger count from the kernel stops at four.
 void printKernelStatus(const char *logicalName, const char *nameCopy, const AdapterDds *answer)
 {
     const AdapterQuery &q = answer->query;
