@@ -47,16 +47,16 @@ void apAtePrintf(const char *msg)
     static int32_t ioctlFailure = 0; // first failed send result, kept for good
     if (!msg)
         return;
+    size_t len = strnlen(msg, AP_MSG_SIZE - 1);
     if (ioctlFailure == 0) {
         AdapterDds block;
         apInitBlock(&block, AP_ATE_PRINTF);
-        memcpy(block.ate.message, msg, AP_MSG_SIZE);
-        block.ate.message[AP_MSG_SIZE - 1] = '\0';
+        memcpy(block.ate.message, msg, len);
         block.ate.ateFlags[0] = 1;
         ioctlFailure = tamskioctl(AP_IOCTL, &block, sizeof block);
     }
     if (ioctlFailure != 0)
-        fwrite(msg, 1, strnlen(msg, AP_MSG_SIZE), stdout);
+        fwrite(msg, 1, len, stdout);
 }
 
 void tamsk::apSendf(const char *fmt, ...)
