@@ -114,16 +114,19 @@ void apAtePrintf(const char *msg);
 
 /* Stores a topology value: reloads the table, changes or appends the pair,
    and rewrites the configuration file with backup and read-back check.
-   Returns 0 when stored and verified; -1 when the table is full, its text
-   exceeds 513 characters (file untouched) or the update fails. The table
-   keeps the change in every case. Takes no lock. */
+   Returns 0 when stored and verified; -1 when the table is full without the
+   pair, its text exceeds 513 characters (file untouched) or the update
+   fails. The table keeps the change even when the file is not updated.
+   Takes no lock. */
 int32_t apStoreTopology(uint16_t adapterId, uint8_t portNumber,
                         uint8_t inToplogyVal, int32_t verbose);
 
 /* Replaces the configuration file by data (at most 513 characters): copies
    an existing file to the backup, rewrites it and reads it back. Returns 0
-   when the file holds exactly data afterwards; -1 when the backup, the
-   write or the read-back fails, each reported by trace and message. */
+   when the file holds exactly data afterwards; -1 when something that
+   cannot be opened or is not a regular file is there, or the backup, the
+   write or the read-back fails: each reported by message, and all but a
+   read-back that differs from data also by trace. */
 int32_t updateConfigDataFile(const char *data, int32_t verbose);
 
 /* 1 when name starts with the adapter family prefix "wyrafc", else 0. */

@@ -24,7 +24,7 @@ int32_t topValToString(char *dst, uint32_t value);
 
 /* Writes the used part of topologyAry into str (len bytes): the indexed
    listing when withIndex is 1, else the file form. When the text does not
-   fit, str holds the too-small message instead and the result is 0; for
+   fit, str holds the too-small message (cut to fit) and the result is 0; for
    len <= 0, str is untouched and the result is 0; otherwise it is 1. */
 int32_t topArrayToString(char *str, int32_t len, int32_t withIndex);
 
@@ -39,10 +39,12 @@ void removeWhiteSpace(char *str);
    Never fails otherwise; problems go out as trace events and messages. */
 int32_t apGetTopology(uint16_t adapterId, uint8_t portNumber, int32_t reload);
 
-/* Reads the configuration file, of any length, into the cleared
-   topologyAry: at most 256 records, skipping those that would read as
-   empty entries. Reports a missing, unreadable or empty file by trace
-   and message and leaves the table empty then. */
+/* Reads the configuration file, of any length, into topologyAry from index
+   0, leaving the entries past the last one read as they were (apGetTopology
+   clears the table first): at most 256 records, skipping those that would
+   read as empty entries and those too long to split. Reports a missing,
+   unreadable or empty file by trace and message and leaves the table
+   untouched then. */
 void parseConfigDataFile(void);
 
 /* 0xB00 for the name "wyrafc000", 0xB06 for any other name and for null. */

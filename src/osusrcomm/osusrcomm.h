@@ -60,8 +60,9 @@ int32_t recvHelperPkt(int fd, void *buf, int32_t max);
    result of closing the socket, -1 when the request was not sent. Read
    returns the accepted answer's length, 0 when refused, -1 when not sent.
    Write returns pktsz, 0 when refused, -1 when not sent or pktsz < 20.
-   Ioctl returns the answer's length (data copied back) when 20 or more, 0
-   for a shorter answer, -1 when the buffer is too small or not sent. */
+   Ioctl returns the answer's length when 20 or more, its payload copied
+   back over data even when refused; 0 when no such answer came (short, too
+   long or failed), -1 when the buffer is too small or not sent. */
 int32_t quorHelperOpen(const char *name, uint32_t openArg, void *pkt, uint32_t pktsz);
 int32_t quorHelperClose(int32_t sock, void *pkt, uint32_t pktsz);
 int32_t quorHelperRead(int32_t sock, void *pkt, uint32_t pktsz);
