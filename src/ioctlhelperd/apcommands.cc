@@ -43,10 +43,8 @@ uint8_t fillQuery(AdapterQuery *q, const Adapter *a, uint32_t type, uint8_t port
         return RC_NO_ADAPTER;
     if (a->rc)
         return a->rc;
-    if (type != QUERY_KERNEL_STATUS && type != QUERY_HA_PHYS_CFG && type != QUERY_HA_PORT_PHYS_CFG)
-        return RC_BAD_QUERY_TYPE;
-    if (type == QUERY_HA_PORT_PHYS_CFG && port >= std::min<int32_t>(a->answer.numOfAdapterPorts, AP_MAX_PORTS))
-        return RC_NO_PORT; // the record holds four ports
+    if (uint8_t rc = queryProblem(type, port, a->answer.numOfAdapterPorts))
+        return rc;
     *q = a->answer;
     if (type == QUERY_HA_PHYS_CFG)
         snprintf(q->resultText, sizeof q->resultText,
@@ -110,6 +108,13 @@ int32_t userTrace(const AdapterDds *dds)
 }
 
 } // namespace
+
+uint8_t queryProblem(uint32_t type, uint8_t port, int32_t ports)
+{
+    if (type != QUERY_KERNEL_STATUS && type != QUERY_HA_PHYS_CFG && type != QUERY_HA_PORT_PHYS_CFG)
+        return RC_BAD_QUERY_TYPE;
+    return type == QUERY_HA_PORT_PHYS_CFG && port >= std::min(ports, AP_MAX_PORTS) ? RC_NO_PORT : 0;
+}
 
 int32_t apIoctl(uint32_t cmd, uint8_t *data, uint32_t len)
 {

@@ -6,8 +6,6 @@
 
 #include "helperd.h"
 
-#include "apcfgcommon.h"
-
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -23,7 +21,6 @@ const char *helperSysfsDir = nullptr;
 
 namespace {
 
-constexpr int32_t MAX_ADAPTERS = 64;
 constexpr size_t ATTR_SIZE = 256; // room for the longest attribute, symbolic_name
 constexpr uint32_t HRM_INSTALLED = 1u << 31, HRM_AVAILABLE = 1u << 29; // of cluster 0
 constexpr uint32_t PORT_ONLINE_0 = 1u << 15; // port n: bit 15 - n
@@ -255,16 +252,6 @@ void readHost(int root, const char *name, HostAttrs *h)
 
 // ---- the answer
 
-// "0x" and 16 hex digits, as 8 bytes in the order written; else left zero.
-void parseWwpn(const char *text, uint8_t *wwpn)
-{
-    if (strlen(text) != 18 || strncmp(text, "0x", 2) || strspn(text + 2, "0123456789abcdefABCDEF") != 16)
-        return;
-    unsigned long long v = strtoull(text + 2, nullptr, 16);
-    for (int32_t b = 0; b < 8; ++b)
-        wwpn[b] = uint8_t(v >> (56 - 8 * b));
-}
-
 uint16_t topologyOf(const char *portType)
 {
     for (const TopologyWord &t : TOPOLOGIES) {
@@ -308,7 +295,8 @@ void fillAnswer(const FcAdapter &a, int32_t index, const HostAttrs *hosts, Adapt
     for (int32_t i = 0; i < held; ++i) {
         const HostAttrs &h = hosts[i];
         uint32_t state = stateOf(h.text[PORT_STATE]);
-        parseWwpn(h.text[PORT_NAME], q->wwpn[i]);
+        if (!strncmp(h.text[PORT_NAME], "0x", 2)) // else left zero
+            readWwpn(h.text[PORT_NAME] + 2, strlen(h.text[PORT_NAME]) - 2, q->wwpn[i]);
         q->topology[i] = topologyOf(h.text[PORT_TYPE]);
         q->fc_fiber_speed = uint8_t(std::max(uint32_t(q->fc_fiber_speed), gbitOf(h.text[SPEED])));
         q->adapterStatus |= state << (12 - 4 * i);
@@ -361,13 +349,7 @@ int32_t fcHostQuery(const char *sysfsDir, AdapterQuery *q)
     scanHosts(root, &t);
     int32_t index = adapterIndex(name);
     int32_t held = index < t.count ? std::min(t.adapters[index].portCount, AP_MAX_PORTS) : 0;
-    int32_t rc = 0;
-    if (index >= t.count)
-        rc = RC_NO_ADAPTER;
-    else if (type != QUERY_KERNEL_STATUS && type != QUERY_HA_PHYS_CFG && type != QUERY_HA_PORT_PHYS_CFG)
-        rc = RC_BAD_QUERY_TYPE;
-    else if (type == QUERY_HA_PORT_PHYS_CFG && port >= held)
-        rc = RC_NO_PORT;
+    int32_t rc = index < t.count ? queryProblem(type, port, held) : RC_NO_ADAPTER;
     HostAttrs hosts[AP_MAX_PORTS];
     for (int32_t i = 0; rc == 0 && i < held; ++i)
         readHost(root, t.adapters[index].ports[i].name, &hosts[i]);

@@ -43,7 +43,7 @@ void startConnection(int sock);
 // ---- the emulated AP code: its adapters read from the model file
 // (modelfile.cc) and its commands (apcommands.cc)
 
-constexpr int32_t MAX_ADAPTERS = 64;
+constexpr int32_t MAX_ADAPTERS = 64; // of the model, or of the machine (--sysfs)
 
 struct Adapter {
     char name[10];
@@ -69,6 +69,10 @@ const Adapter *findAdapter(const ApModel &m, const char *name);
 /// or false after naming the file, the line and the problem on standard error.
 bool apModelLoad(const char *path);
 
+/// Reads 16 hex digits, the len bytes at text, into wwpn's 8 bytes in the
+/// order written. False, wwpn untouched, for anything else.
+bool readWwpn(const char *text, size_t len, uint8_t *wwpn);
+
 /// Runs ioctl cmd of the AP device on data (len bytes, changed in place).
 /// Returns the ioctl's outcome: 0 or an error number (-1 allowed).
 int32_t apIoctl(uint32_t cmd, uint8_t *data, uint32_t len);
@@ -77,6 +81,10 @@ int32_t apIoctl(uint32_t cmd, uint8_t *data, uint32_t len);
 constexpr uint8_t RC_NO_ADAPTER = 2;
 constexpr uint8_t RC_BAD_QUERY_TYPE = 3;
 constexpr uint8_t RC_NO_PORT = 4;
+
+/// What a status query of type for port gets from an adapter with that many
+/// ports (four at most count): RC_BAD_QUERY_TYPE, RC_NO_PORT, or 0.
+uint8_t queryProblem(uint32_t type, uint8_t port, int32_t ports);
 
 // ---- Fibre Channel hosts of the running machine (fchost.cc)
 

@@ -75,14 +75,8 @@ bool parseValue(const ModelKey &k, const char *text, size_t len, uint8_t *field)
         memcpy(field, text, len);
         return true;
     }
-    if (k.kind == WWPN) {
-        if (len != 16 || strspn(text, "0123456789abcdefABCDEF") != 16)
-            return false;
-        unsigned long long v = strtoull(text, nullptr, 16);
-        for (int32_t b = 0; b < 8; ++b)
-            field[b] = uint8_t(v >> (56 - 8 * b));
-        return true;
-    }
+    if (k.kind == WWPN)
+        return readWwpn(text, len, field);
     bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     char *end = nullptr;
     errno = 0;
@@ -196,6 +190,16 @@ ApModel builtInModel()
 } // namespace
 
 ApModel apModel = builtInModel();
+
+bool readWwpn(const char *text, size_t len, uint8_t *wwpn)
+{
+    if (len != 16 || strspn(text, "0123456789abcdefABCDEF") < 16)
+        return false;
+    unsigned long long v = strtoull(text, nullptr, 16);
+    for (int32_t b = 0; b < 8; ++b)
+        wwpn[b] = uint8_t(v >> (56 - 8 * b));
+    return true;
+}
 
 const Adapter *findAdapter(const ApModel &m, const char *name)
 {
