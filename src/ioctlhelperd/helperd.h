@@ -82,8 +82,8 @@ constexpr uint8_t RC_NO_ADAPTER = 2;
 constexpr uint8_t RC_BAD_QUERY_TYPE = 3;
 constexpr uint8_t RC_NO_PORT = 4;
 
-/// What a status query of type for port gets from an adapter with that many
-/// ports (four at most count): RC_BAD_QUERY_TYPE, RC_NO_PORT, or 0.
+/// The returnCode of a status query of type for port on an adapter with that
+/// many ports, the first four of them at most: RC_BAD_QUERY_TYPE, RC_NO_PORT or 0.
 uint8_t queryProblem(uint32_t type, uint8_t port, int32_t ports);
 
 // ---- Fibre Channel hosts of the running machine (fchost.cc)
