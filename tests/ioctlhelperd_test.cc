@@ -49,16 +49,12 @@ TEST(Helperd, ModelFileBadRequestsAndEventLog)
         {"wyrafc000 id=0xB00 ports=2 loc=TEST-LOCATION loc=TEST-LOC-1 topo=1,4 wwpn=100000aabbccdd01,100000AABBCCDD02 # two", ""},
         {"wyrafc099 ports=255 speed=0xFF ioctl=2147483647", ""}, // the largest values taken
         {"wyrafc009 ports=256", "bad \"ports=256\""},
-        {"wyrafc009 ioctl=1,2", "bad \"ioctl=1,2\""},
         {"wyrafc009 topo=1,2,3,4,0", "bad \"topo=1,2,3,4,0\""},
         {"wyrafc009 loc=BAY1-SLOT3-ABCDE", "bad \"loc=BAY1-SLOT3-ABCDE\""}, // one character too many
         {"wyrafc009 wwpn=10000ABCDEF0001", "bad \"wwpn=10000ABCDEF0001\""},
-        {"wyrafc009 ioctl=2147483648 id=1", "bad \"ioctl=2147483648\""},
         {"wyrafc009 colour=red", "bad \"colour=red\""},
-        {"messages refuse=-1", "bad \"refuse=-1\""},
         {"id=0xB00 ports=4", "bad adapter \"id=0xB00\""},
         {"wyrafc0001 id=1", "bad adapter \"wyrafc0001\""},
-        {"wyrafc000", "bad adapter \"wyrafc000\""},
         {std::string(1023, 'w'), "line longer than 1022 characters"},
     };
     mkdir("/home/tamsk", 0755);
@@ -164,42 +160,6 @@ TEST(Helperd, OutOfDescriptorsServesAgainLater)
     EXPECT_TRUE(stat(TAMSK_HELPER_SOCKET, &st) == 0 && st.st_gid == getegid()); // no --group: left as made
     EXPECT_EQ(0, stopHelperd(helper));
     EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("ioctlhelperd: accept: Too many open files\n"));
-}
-
-// Standard output on a pipe nobody reads: lines are dropped, not waited for;
-// once the reader is gone, neither the log nor a diagnostic harms the helper.
-TEST(Helperd, StalledLogReaderHoldsUpNeitherServiceNorTheStop)
-{
-    int pipeFds[2], out = dup(1), err = dup(2);
-    alarm(30); // a helper waiting on its log would hang every client
-    ASSERT_EQ(0, pipe2(pipeFds, O_CLOEXEC)); // the helper holds only the writing end
-    dup2(pipeFds[1], 1);
-    dup2(pipeFds[1], 2);
-    pid_t pid = startHelperd({}, "");
-    dup2(out, 1);
-    dup2(err, 2);
-    char buf[4096];
-    fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
-    for (int round = 0; round < 2; ++round) { // 200 messages: 64 KiB of log in about 120
-        for (int i = 0; i < 200; ++i)
-            ASSERT_EQ(0, message(std::string(500, 'x'))) << i;
-        std::string head(buf, size_t(std::max<ssize_t>(read(pipeFds[0], buf, sizeof buf), 0)));
-        size_t note = head.find(" lines dropped\n"); // first after the reader came back
-        EXPECT_TRUE(round ? head.find("Z event log: ") == 23 && note < head.find('\n') : note > 4096) << head;
-        for (ssize_t n; (n = read(pipeFds[0], buf, sizeof buf)) > 0;)
-            head.append(buf, size_t(n));
-        EXPECT_EQ(round, countOf(head, " lines dropped\n")); // one note for all that were dropped
-    }
-    close(pipeFds[0]);
-    int s = helperSocket(); // a client leaving inside a packet is reported on standard error
-    send(s, "\x15\0\0\0", 4, MSG_NOSIGNAL);
-    close(s);
-    usleep(100000);
-    ASSERT_EQ(0, message("after the reader left"));
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(0, stopHelperd(pid));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-    alarm(0);
 }
 
 TEST(Helperd, OptionsUsageErrorsStopSignalsAndStaleSocket)

@@ -1,4 +1,7 @@
-# links, a hard link and a FIFO planted in the device directory
+# links, a hard link and a FIFO planted in the device directory, and a device
+$ tamskdev read plain
+plain
+[0]
 $ tamskdev read secret
 ERROR: Failed to recv Dev Open Response - rc = 20
 ERROR: hdr.helper_req: 0x6, fd: {fd}
