@@ -105,14 +105,15 @@ TEST(QueryOutcome, AnswersAndReportsOfTheModel)
 }
 
 // The helper answering from the Fibre Channel hosts of a sysfs tree (a copy of
-// tests/data/sysfs): reports and texts, a port coming online under the
+// tests/data/sysfs, with the class links made here): reports and texts, a port coming online under the
 // running helper beside a stored value, then hostile entries that change
 // nothing but have every query still end in time.
 TEST(QueryOutcome, AnswersFromTheFibreChannelHostsOfASysfsTree)
 {
     unlink(TAMSK_CONFIG_FILE); // no stored values
-    ASSERT_EQ(0, system("cp -a " DATA_DIR "/sysfs /home && mkdir -p /home/tamsk/config "
-                        "/home/out/devices/pci0000:00/0000:01:00.0/host9/fc_host/host9"));
+    ASSERT_EQ(0, system("cp -a " DATA_DIR "/sysfs /home && cd /home/sysfs && mkdir -p class/fc_host && "
+                        "for d in devices/*/*/*/host*/fc_host/host*; do ln -s ../../$d class/fc_host; done && "
+                        "mkdir -p /home/tamsk/config /home/out/devices/pci0000:00/0000:01:00.0/host9/fc_host/host9"));
     pid_t helper = startHelperd({"--sysfs", "/home/sysfs", "-l", "/home/sysfs.log"});
     EXPECT_EQ(transcribe("sysfs.t"), golden("sysfs.t"));
     const std::string sys = "/home/sysfs/";
