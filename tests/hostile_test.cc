@@ -30,14 +30,15 @@ int sendRaw(const void *data, size_t n)
     return s;
 }
 
-// The kind of the helper's answer (HELPER_RESPONSE or HELPER_BUSY), or 0
-// when it closed the connection without one.
+// The kind of the helper's answer (HELPER_RESPONSE or HELPER_BUSY), 0
+// when it closed the connection without one, ~0 when nothing came.
 uint32_t answerOf(int s)
 {
     HelperHdr h = {};
     const timeval wait = {2, 0};
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    return recv(s, &h, sizeof h, MSG_WAITALL) == sizeof h ? h.helper_req : 0;
+    ssize_t n = recv(s, &h, sizeof h, MSG_WAITALL);
+    return n == sizeof h ? h.helper_req : n == 0 ? 0 : ~0u;
 }
 
 // Waits until the helper has read what went out on s.
@@ -161,6 +162,11 @@ TEST(Limits, IdleConnectionsAndOtherUsersGiveWay)
     int idle[] = {helperSocket(), helperSocket()};
     EXPECT_EQ(HELPER_RESPONSE, openAp());
     EXPECT_EQ(0u, answerOf(idle[0])); // the one idle longest
+    usleep(50000); // its thread ends
+    int more[] = {helperSocket(), helperSocket()}; // the closed one no longer counts, the others still do
+    EXPECT_EQ(HELPER_RESPONSE, openAp());
+    EXPECT_EQ(0u, answerOf(idle[1]));
+    EXPECT_EQ(0u, answerOf(more[0]));
     EXPECT_EQ(0, stopHelperd(helper));
     EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("idle connection closed to make room"));
     if (geteuid() != 0)

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <glob.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 
 namespace {
@@ -72,6 +73,8 @@ TEST(Helperd, ModelFileBadRequestsAndEventLog)
     mkdir("/home/devices", 0755);
     mkdir("/home/devices/subdir", 0755);
     writeFile("/home/devices/disk0", "data");
+    mount("/home/devices", "/home/devices", nullptr, MS_BIND, nullptr); // devices that open read-only
+    mount(nullptr, "/home/devices", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr);
     setenv("TZ", "XST-5", 1); // a local time stamp would be 5 hours off
     pid_t pid = startHelperd({"-m", "/home/model", "-d", "/home/devices", "-l", LOG});
     expectQuery("wyrafc000", 4, 1, 0, 0, "adapter wyrafc000 port 1: WWPN 10:00:00:AA:BB:CC:DD:02, topology 4");

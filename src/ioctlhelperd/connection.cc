@@ -88,11 +88,12 @@ bool reserve(Connection *c, int32_t len)
     if (len <= c->size)
         return true;
     size_t more = size_t(len - std::max(c->size, FIRST_BUFFER));
-    std::unique_lock<std::mutex> hold(budgetLock);
-    if (!budgetFreed.wait_until(hold, c->deadline, [more] { return budgetUsed + more <= helperLimits.budget; }))
-        return false;
-    budgetUsed += more;
-    hold.unlock();
+    {
+        std::unique_lock<std::mutex> hold(budgetLock);
+        if (!budgetFreed.wait_until(hold, c->deadline, [more] { return budgetUsed + more <= helperLimits.budget; }))
+            return false;
+        budgetUsed += more;
+    }
     void *p = realloc(c->pkt, size_t(len));
     if (!p) {
         giveBack(more);
@@ -167,8 +168,8 @@ int32_t openDeviceFile(int dir, const char *name, int *fd)
 
 int32_t openStream(Connection *c, const char *name)
 {
-    if (strchr(name, '/') || !strcmp(name, ".") || !strcmp(name, ".."))
-        return EINVAL;
+    if (strchr(name, '/'))
+        return EINVAL; // "." and ".." are no regular files
     int dir = open(helperDeviceDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir == -1)
         return errno;
@@ -394,8 +395,9 @@ int takeSlot(int sock, uid_t user, bool *busy, const char **why)
     }
     *busy = activeConnections >= helperLimits.connections;
     *why = "too many connections";
-    if (*busy && busyConnections >= helperLimits.busy)
-        return -1;
+    if ((*busy && busyConnections >= helperLimits.busy) ||
+        (free < 0 && table.size() >= size_t(2 * (helperLimits.connections + helperLimits.busy))))
+        return -1; // the slots beyond the limits belong to connections still ending
     ++(*busy ? busyConnections : activeConnections);
     if (free < 0) {
         free = int(table.size());
