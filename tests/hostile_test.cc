@@ -14,6 +14,7 @@
 #include <sys/ioctl.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 
@@ -231,25 +232,40 @@ TEST(Limits, UnreadOutputHoldsUpNothing)
             EXPECT_EQ(HELPER_RESPONSE, answerOf(sendRaw(&unframed, sizeof unframed)));
         EXPECT_EQ(0, runProgram({QUERY, "-l", "wyrafc000"}).status); // about 1,600 bytes of log
     }
-    for (auto [fd, note] : {std::pair<int, std::string>{log[0], "Z event log: "}, {err[0], "ioctlhelperd: "}}) {
-        char buf[8192];
+    char buf[8192];
+    for (int fd : {log[0], err[0]}) {
         fcntl(fd, F_SETFL, O_NONBLOCK);
         while (read(fd, buf, sizeof buf) > 0) {
         }
-        if (fd == log[0])
-            EXPECT_EQ(0, runProgram({QUERY, "-l", "wyrafc000"}).status);
-        else
-            EXPECT_EQ(HELPER_RESPONSE, answerOf(sendRaw(&unframed, sizeof unframed)));
-        std::string head(buf, size_t(std::max<ssize_t>(read(fd, buf, sizeof buf), 0)));
-        head = head.substr(0, head.find('\n'));
-        EXPECT_NE(std::string::npos, head.find(note)) << head;
-        EXPECT_NE(std::string::npos, head.find(" dropped")) << head;
-        close(fd);
     }
     EXPECT_EQ(HELPER_RESPONSE, answerOf(sendRaw(&unframed, sizeof unframed)));
-    EXPECT_EQ(0, runProgram({QUERY, "-l", "wyrafc000"}).status);
-    EXPECT_EQ(0, stopHelperd(helper));
+    std::string head(buf, size_t(std::max<ssize_t>(read(err[0], buf, sizeof buf), 0)));
+    EXPECT_EQ(0u, head.find("ioctlhelperd: ")) << head;
+    EXPECT_LT(head.find(" diagnostics dropped\n"), head.find('\n')) << head;
+    close(err[0]); // the reader left: the helper is not harmed
+    EXPECT_EQ(HELPER_RESPONSE, answerOf(sendRaw(&unframed, sizeof unframed)));
+    EXPECT_EQ(0, stopHelperd(helper)); // the log's count goes out at the stop
+    head.assign(buf, size_t(std::max<ssize_t>(read(log[0], buf, sizeof buf), 0)));
+    EXPECT_EQ(23u, head.find("Z event log: ")) << head;
+    EXPECT_LT(head.find(" lines dropped\n"), head.find('\n')) << head;
     alarm(0);
+}
+
+// A log on a full disk: the line cut short is ended, and the count of lines
+// lost noted, once there is room again.
+TEST(Limits, LogOnAFullDisk)
+{
+    mkdir("/home/small", 0755);
+    ASSERT_EQ(0, mount("tmpfs", "/home/small", "tmpfs", 0, "size=4k"));
+    pid_t helper = startHelperd({"-l", "/home/small/log"});
+    for (int i = 0; i < 4; ++i) // about 6 KiB of log
+        EXPECT_EQ(0, runProgram({QUERY, "-l", "wyrafc000"}).status);
+    ASSERT_EQ(0, truncate("/home/small/log", 0));
+    EXPECT_EQ(0, runProgram({QUERY, "-l", "wyrafc000"}).status);
+    std::string log = readFile("/home/small/log");
+    EXPECT_EQ("\n2", log.substr(0, 2)) << log;
+    EXPECT_EQ(24u, log.find("Z event log: ")) << log;
+    EXPECT_EQ(0, stopHelperd(helper));
 }
 
 // Anything but a regular file at the configuration path or the backup path

@@ -31,13 +31,13 @@ struct Sink {
     int fd;
     bool stamped;               // lines start with a time stamp
     const char *dropNote;       // format of the count's line
-    std::timed_mutex lock;
-    unsigned long long dropped; // lines lost since the last line written
-    bool midLine;               // a short write (full disk) cut a line
+    std::timed_mutex lock{};
+    unsigned long long dropped = 0; // lines lost since the last line written
+    bool midLine = false;           // a short write (full disk) cut a line
 };
 
-Sink events = {STDOUT_FILENO, true, "event log: %llu lines dropped\n", {}, 0, false};
-Sink diagnostics = {STDERR_FILENO, false, "ioctlhelperd: %llu diagnostics dropped\n", {}, 0, false};
+Sink events = {STDOUT_FILENO, true, "event log: %llu lines dropped\n"};
+Sink diagnostics = {STDERR_FILENO, false, "ioctlhelperd: %llu diagnostics dropped\n"};
 
 // UTC, ISO 8601, to the millisecond.
 size_t timeStamp(char *buf, size_t size)
@@ -152,7 +152,6 @@ size_t escapeText(const char *in, size_t len, char *out, size_t outSize)
         memcpy(out + n, esc, k);
         n += k;
     }
-    if (outSize > 0)
-        out[n] = '\0';
+    out[n] = '\0';
     return n;
 }

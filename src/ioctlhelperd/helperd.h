@@ -117,9 +117,9 @@ void diagnose(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 /// line is cut by the exit that follows; waits half a second at most.
 void logStop();
 
-/// Writes len bytes of in to out C-escaped (\n \t \\ \" and \xNN for other
-/// non-printables), always terminated; stops before an escape that would not
-/// fit. Returns the length written.
+/// Writes len bytes of in to out (outSize at least 1) C-escaped (\n \t \\ \"
+/// and \xNN for other non-printables), always terminated; stops before an
+/// escape that would not fit. Returns the length written.
 size_t escapeText(const char *in, size_t len, char *out, size_t outSize);
 
 #endif
