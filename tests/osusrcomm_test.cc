@@ -5,6 +5,7 @@
 // transcripts in tests/golden.
 #include "osusrcomm.h"
 #include "platform.h"
+#include "scriptedpeer.h"
 #include "testutil.h"
 
 #include <csignal>
@@ -52,10 +53,8 @@ std::string bytes(size_t n, int seed)
     return s;
 }
 
-using Packets = std::vector<std::string>;
-
-// The scripted helper: per connection, its answers to the packets received ("" sends nothing),
-// each in two parts after pauses so that the client's waits get interrupted.
+// The scripted helper: per connection, its answers (scriptedpeer.h), paused so that the client's
+// waits get interrupted.
 struct Peer { std::vector<Packets> conns; Packets got = {}; std::promise<void> started = {}; };
 
 void serve(Peer *p, int listener)
@@ -66,21 +65,8 @@ void serve(Peer *p, int listener)
     const timeval limit = {3, 0};              // a client that stops early ends the script
     setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     p->started.set_value();
-    for (const Packets &answers : p->conns) {
-        int conn = accept(listener, nullptr, nullptr);
-        setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        char buf[4096];
-        ssize_t n;
-        for (size_t i = 0; i < answers.size() && (n = recv(conn, buf, sizeof buf, 0)) > 0; ++i) {
-            p->got.emplace_back(buf, size_t(n));
-            const size_t part = answers[i].size() < 20 ? answers[i].size() : 20; // the header, then the payload
-            usleep(5000);
-            send(conn, answers[i].data(), part, MSG_NOSIGNAL);
-            usleep(5000);
-            send(conn, answers[i].data() + part, answers[i].size() - part, MSG_NOSIGNAL);
-        }
-        close(conn);
-    }
+    for (const Packets &answers : p->conns)
+        answerConnection(accept(listener, nullptr, nullptr), answers, &p->got, 5000);
     close(listener); // refuses any connection beyond the script
     unlink(TAMSK_HELPER_SOCKET);
 }
