@@ -80,7 +80,6 @@ bool failNow(const char *call)
 
 } // namespace
 
-// Every request of the library ends here instead of at the ioctl helper.
 extern "C" int32_t tamskioctl(uint32_t, void *data, uint32_t len)
 {
     AdapterDds block;
@@ -187,7 +186,6 @@ TEST(TopologyText, ValueTextsAndTableForms)
               "Errno:5\nTrace Data :eid 5065, d1 b00, d2 1, d3 2, d4 3, d5 -4 \n");
 }
 
-// Each file loaded, then lookups with and without a reload.
 TEST_F(Topology, LoadsFileFormsAndLooksUp)
 {
     std::string limit; // 256 records: the last is read, more are not
@@ -225,8 +223,6 @@ TEST_F(Topology, LoadsFileFormsAndLooksUp)
     EXPECT_EQ(transcript, golden("topology-load.txt"));
 }
 
-// Stores, against transcripts of the file, its backup and all that was sent;
-// every file a store opens is closed again.
 TEST_F(Topology, StoresRewriteTheFileWithABackup)
 {
     std::string padded, full, large; // a hand-edited file longer than the file text, full tables
@@ -267,7 +263,8 @@ TEST_F(Topology, StoresRewriteTheFileWithABackup)
         for (const std::string &e : sent)
             EXPECT_LT(e.size(), size_t(AP_MSG_SIZE));
         std::string file = readFile(TAMSK_CONFIG_FILE), backup = readFile(BACKUP);
-        transcript += step(title) + (file == c.before ? "file unchanged\n" : file == tableText() ? "file: the table\n" : "file:\n" + file) +
+        transcript += step(title) +
+                      (file == c.before ? "file unchanged\n" : file == tableText() ? "file: the table\n" : "file:\n" + file) +
                       (access(BACKUP.c_str(), F_OK) ? "no backup\n"
                        : backup == c.before ? "backup: the file before\n" : "backup:\n" + backup);
     }
@@ -275,8 +272,6 @@ TEST_F(Topology, StoresRewriteTheFileWithABackup)
     EXPECT_EQ(openFiles(), openBefore);
 }
 
-// Each file operation of a store, and its copy command, fails once in turn;
-// what the store returned and sent is compared with a transcript.
 TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
 {
     const std::string before = "B00:0:2 \nB00:1:3 \n";

@@ -45,7 +45,6 @@ void serveSegments(int listener)
 
 } // namespace
 
-// The 10-second pause of a busy or retried open is skipped.
 void tamsk::quorHelperPause(unsigned) {}
 void *tamsk::quorAllocPacket(size_t size) { return malloc(size); }
 
