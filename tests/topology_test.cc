@@ -177,6 +177,8 @@ TEST(TopologyText, ValueTextsAndTableForms)
     EXPECT_EQ(tableText(), "B00:0:2 \n");
     apAtePrintf(std::string(600, 'x').c_str()); // a message goes out cut to its 512 bytes
     EXPECT_EQ(sent.back(), std::string(511, 'x'));
+    removeWhiteSpace(nullptr); // null is ignored, and the family check answers exactly 1 on a match
+    EXPECT_EQ((std::vector<int32_t>{apAdptIsKorval("wyrafc"), apAdptIsKorval(nullptr)}), (std::vector<int32_t>{1, 0}));
     traceResult = -1; // a refused trace event is reported on standard output
     testing::internal::CaptureStdout();
     apUsrTrace(20581, 0xB00, 1, 2, 3, -4);
