@@ -5,6 +5,7 @@
 // transcripts in tests/golden.
 #include "osusrcomm.h"
 #include "platform.h"
+#include "scriptedpeer.h"
 #include "testutil.h"
 
 #include <csignal>
@@ -36,7 +37,6 @@ std::string pkt(HelperHdr h, const std::string &payload = "")
     return std::string(reinterpret_cast<const char *>(&h), sizeof h) + payload;
 }
 
-// A HELPER_RESPONSE whose pktlen is its true length.
 std::string answer(uint32_t xfer, int32_t ret = 0, const std::string &payload = "", uint32_t cmd = 0)
 {
     return pkt({int32_t(20 + payload.size()), HELPER_RESPONSE, xfer, ret, cmd}, payload);
@@ -52,10 +52,8 @@ std::string bytes(size_t n, int seed)
     return s;
 }
 
-using Packets = std::vector<std::string>;
-
-// The scripted helper: per connection, its answers to the packets received ("" sends nothing),
-// each in two parts after pauses so that the client's waits get interrupted.
+// The scripted helper: per connection, its answers (scriptedpeer.h), paused so that the client's
+// waits get interrupted.
 struct Peer { std::vector<Packets> conns; Packets got = {}; std::promise<void> started = {}; };
 
 void serve(Peer *p, int listener)
@@ -66,21 +64,8 @@ void serve(Peer *p, int listener)
     const timeval limit = {3, 0};              // a client that stops early ends the script
     setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     p->started.set_value();
-    for (const Packets &answers : p->conns) {
-        int conn = accept(listener, nullptr, nullptr);
-        setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        char buf[4096];
-        ssize_t n;
-        for (size_t i = 0; i < answers.size() && (n = recv(conn, buf, sizeof buf, 0)) > 0; ++i) {
-            p->got.emplace_back(buf, size_t(n));
-            const size_t part = answers[i].size() < 20 ? answers[i].size() : 20; // the header, then the payload
-            usleep(5000);
-            send(conn, answers[i].data(), part, MSG_NOSIGNAL);
-            usleep(5000);
-            send(conn, answers[i].data() + part, answers[i].size() - part, MSG_NOSIGNAL);
-        }
-        close(conn);
-    }
+    for (const Packets &answers : p->conns)
+        answerConnection(accept(listener, nullptr, nullptr), answers, &p->got, 5000);
     close(listener); // refuses any connection beyond the script
     unlink(TAMSK_HELPER_SOCKET);
 }
@@ -147,7 +132,8 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
     const std::string whole = answer(36, 0, bytes(16, 1)); // and that packet cut at every length
     for (size_t cut = 0; cut <= whole.size(); ++cut)
         cases.push_back({"receive", recv64, whole.substr(0, cut)});
-    std::string transcript;
+    struct Line { std::string head, text; size_t from, to; }; // cases from..to bytes waiting with one outcome
+    std::vector<Line> lines;
     for (const Case &k : cases) {
         int sv[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
@@ -158,13 +144,22 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
         memset(buf, 'g', sizeof buf);
         Captured c = run([&] { return k.call(sv[0]); });
         ssize_t unread = recv(sv[0], scratch, sizeof scratch, MSG_DONTWAIT); // -1: the socket was closed
-        transcript += "== " + std::string(k.what) + (k.gone ? " to nobody" : "") + " with " +
-                      std::to_string(k.waiting.size()) + " bytes -> " + std::to_string(c.rc) + ", " +
-                      std::to_string(unread) + " unread, " + std::to_string(std::count(buf + 20, buf + 64, 0)) +
-                      " of 44 bytes zero\n" + withoutFd(c.err);
+        const size_t n = k.waiting.size();
+        const std::string head = "== " + std::string(k.what) + (k.gone ? " to nobody" : "") + " with ",
+                          text = " bytes -> " + std::to_string(c.rc) + ", " +
+                                 (unread > 0 && size_t(unread) == n ? "all" : std::to_string(unread)) + " unread, " +
+                                 std::to_string(std::count(buf + 20, buf + 64, 0)) + " of 44 bytes zero\n" +
+                                 withoutFd(c.err);
+        if (!lines.empty() && lines.back().head == head && lines.back().text == text && lines.back().to + 1 == n)
+            lines.back().to = n;
+        else
+            lines.push_back({head, text, n, n});
         for (int fd : sv)
             close(fd);
     }
+    std::string transcript;
+    for (const Line &l : lines)
+        transcript += l.head + std::to_string(l.from) + (l.to > l.from ? " to " + std::to_string(l.to) : "") + l.text;
     EXPECT_EQ(transcript, golden("framing.txt"));
     EXPECT_TRUE(std::string(buf, 36) == whole);
 }
@@ -245,7 +240,6 @@ TEST(DeviceStream, TransfersInChunksOf1024Bytes)
         Captured c = run([&] { return k.write ? tamskdevwr("strm0") : (close(0), tamskdevrd("strm0")); },
                          k.answers.empty() ? nullptr : &p);
         failAlloc = false;
-        // moved: bytes written out, or taken from the input
         size_t moved = k.write ? size_t(ftell(stdin)) : c.out.size();
         transcript += "== " + std::string(k.what) + " -> " + std::to_string(c.rc) + ", " + std::to_string(moved) +
                       " bytes moved\n" + withoutFd(c.err);

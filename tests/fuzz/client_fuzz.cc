@@ -9,6 +9,7 @@
 #include "osusrcomm.h"
 #include "platform.h"
 #include "query.h"
+#include "scriptedpeer.h"
 #include "testutil.h"
 
 #include <cstdlib>
@@ -23,33 +24,27 @@ std::mutex inputLock;
 uint8_t input[100000];
 size_t inputAt = 0, inputEnd = 0;
 
-// The helper: answers each connection with the next segment (nothing once
-// the input is used up), then takes the requests until the client leaves.
+// The helper: answers each connection's first request with the next segment
+// (nothing once the input is used up).
 void serveSegments(int listener)
 {
-    for (static uint8_t segment[65536];;) {
+    for (;;) {
         int c = accept(listener, nullptr, nullptr);
-        size_t n = 0;
+        std::string segment;
         {
             std::lock_guard<std::mutex> hold(inputLock);
             if (inputEnd - inputAt >= 2) {
-                n = std::min<size_t>(size_t(input[inputAt]) << 8 | input[inputAt + 1], inputEnd - inputAt - 2);
-                memcpy(segment, input + inputAt + 2, n);
+                size_t n = std::min<size_t>(size_t(input[inputAt]) << 8 | input[inputAt + 1], inputEnd - inputAt - 2);
+                segment.assign(reinterpret_cast<const char *>(input + inputAt + 2), n);
                 inputAt += n + 2;
             }
         }
-        if (n && send(c, segment, n, MSG_NOSIGNAL) != ssize_t(n))
-            abort();
-        shutdown(c, SHUT_WR);
-        while (read(c, segment, sizeof segment) > 0) {
-        }
-        close(c);
+        answerConnection(c, {segment}, nullptr, 0);
     }
 }
 
 } // namespace
 
-// The 10-second pause of a busy or retried open is skipped.
 void tamsk::quorHelperPause(unsigned) {}
 void *tamsk::quorAllocPacket(size_t size) { return malloc(size); }
 
