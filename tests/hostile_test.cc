@@ -1,5 +1,3 @@
-// SPDX-FileCopyrightText: 2026 tamsk developers
-// SPDX-License-Identifier: MIT
 // What a local user can try against a helper, a store and a reader that run
 // as root: links and FIFOs where files are expected, connections that hold
 // the helper's slots, output nobody reads, a lock held by a stopped store.

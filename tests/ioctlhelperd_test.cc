@@ -1,5 +1,3 @@
-// SPDX-FileCopyrightText: 2026 tamsk developers
-// SPDX-License-Identifier: MIT
 // ioctlhelperd's contract as clients meet it: bad input, model file, event log, options, stop.
 #include "testutil.h"
 

@@ -1,5 +1,3 @@
-// SPDX-FileCopyrightText: 2026 tamsk developers
-// SPDX-License-Identifier: MIT
 // Tests of the helper client (framing, ioctl relay, device streams) against a
 // scripted helper; what each call returns and reports is compared with
 // transcripts in tests/golden.

@@ -1,5 +1,3 @@
-// SPDX-FileCopyrightText: 2026 tamsk developers
-// SPDX-License-Identifier: MIT
 // A private mount namespace with a fresh tmpfs over /home, so tests and
 // fuzzers use the real fixed paths without touching the host; a socket on
 // the helper path inside it, and whole files.

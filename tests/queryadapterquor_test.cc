@@ -1,5 +1,3 @@
-// SPDX-FileCopyrightText: 2026 tamsk developers
-// SPDX-License-Identifier: MIT
 // The commands end to end: options, outcomes and reports of queryadapterquor,
 // storetopology and tamskdev, against the stand-in helper in this test's
 // private /home. Long expected outputs are in tests/golden.

@@ -1,5 +1,3 @@
-// SPDX-FileCopyrightText: 2026 tamsk developers
-// SPDX-License-Identifier: MIT
 // The scripted helper of the client tests and the client fuzz target.
 #ifndef SCRIPTEDPEER_H
 #define SCRIPTEDPEER_H

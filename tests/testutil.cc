@@ -1,5 +1,3 @@
-// SPDX-FileCopyrightText: 2026 tamsk developers
-// SPDX-License-Identifier: MIT
 // Test support: the shipped programs and the stand-in helper, run inside the
 // private /home every test program enters first.
 #include "testutil.h"

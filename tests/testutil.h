@@ -1,5 +1,3 @@
-// SPDX-FileCopyrightText: 2026 tamsk developers
-// SPDX-License-Identifier: MIT
 // Test support shared by every suite: a private /home, the shipped programs
 // run inside it with their output captured, the stand-in helper started and
 // stopped, and a socket on the helper path.

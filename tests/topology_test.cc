@@ -1,5 +1,3 @@
-// SPDX-FileCopyrightText: 2026 tamsk developers
-// SPDX-License-Identifier: MIT
 // Topology text forms, loading, lookup and store, with the relay replaced by
 // a recorder of the trace events and messages it is handed, and the store's
 // file operations behind wrappers that fail one call on demand. What loads,
@@ -178,7 +176,9 @@ TEST(TopologyText, ValueTextsAndTableForms)
     apAtePrintf(std::string(600, 'x').c_str()); // a message goes out cut to its 512 bytes
     EXPECT_EQ(sent.back(), std::string(511, 'x'));
     removeWhiteSpace(nullptr); // null is ignored, and the family check answers exactly 1 on a match
-    EXPECT_EQ((std::vector<int32_t>{apAdptIsKorval("wyrafc"), apAdptIsKorval(nullptr)}), (std::vector<int32_t>{1, 0}));
+    apAtePrintf("short"); // read no further than its terminator
+    EXPECT_EQ((std::vector<uint32_t>{uint32_t(apAdptIsKorval("wyrafc")), uint32_t(apAdptIsKorval(nullptr)),
+                                     apGetAdapterId(nullptr)}), (std::vector<uint32_t>{1, 0, 0xB06}));
     traceResult = -1; // a refused trace event is reported on standard output
     testing::internal::CaptureStdout();
     apUsrTrace(20581, 0xB00, 1, 2, 3, -4);

@@ -1,5 +1,3 @@
-/* SPDX-FileCopyrightText: 2026 tamsk developers */
-/* SPDX-License-Identifier: MIT */
 /* Calls only the topology store (with an argument, so that a plain run
    leaves the configuration alone); the three headers compile as C, and the
    record sizes agree with C++'s. */

@@ -1,5 +1,3 @@
-// SPDX-FileCopyrightText: 2026 tamsk developers
-// SPDX-License-Identifier: MIT
 // Reaches all three libraries from C++ through the topology library alone;
 // a plain run only formats a value and touches no fixed path. Functions of
 // its own under names the libraries use inside link beside them.

@@ -1,5 +1,3 @@
-// SPDX-FileCopyrightText: 2026 tamsk developers
-// SPDX-License-Identifier: MIT
 // Fuzzes the client's handling of helper answers, from the open (busy and
 // retry included) through the ioctl relay to the report of a status query,
 // and a device stream read. The input is a selector byte and a series of

@@ -1,5 +1,3 @@
-// SPDX-FileCopyrightText: 2026 tamsk developers
-// SPDX-License-Identifier: MIT
 // Fuzzes the helper's handling of client packets: the bytes of the input
 // arrive as the requests of one connection, served until the client's EOF.
 #include "helperd.h"

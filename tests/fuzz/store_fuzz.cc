@@ -1,5 +1,3 @@
-// SPDX-FileCopyrightText: 2026 tamsk developers
-// SPDX-License-Identifier: MIT
 // Fuzzes the configuration reader and the topology store: the input is a
 // configuration file (2-byte length, then its bytes) and a series of stores
 // (2-byte adapter id, port, value). The load leaves the table packed with
