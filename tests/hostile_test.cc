@@ -271,7 +271,7 @@ TEST(Limits, LogOnAFullDisk)
 // the copy, a link would be written through.
 TEST(Hostile, OnlyRegularConfigurationFiles)
 {
-    pid_t helper = startHelperd();
+    pid_t helper = startHelperd({"-l", "/home/events.log"});
     writeFile("/home/secret", "secret\n");
     const char *const bak = TAMSK_CONFIG_FILE ".bak";
     const struct { const char *path, *target; } plants[] = {
@@ -295,6 +295,10 @@ TEST(Hostile, OnlyRegularConfigurationFiles)
     EXPECT_EQ(readFile("/home/secret"), "secret\n");
     EXPECT_NE(0, access("/home/made", F_OK));
     EXPECT_EQ(0, stopHelperd(helper));
+    const std::string log = eventLog("/home/events.log"); // the file or the backup not opened, as a store reports it
+    EXPECT_EQ(4, countOf(log, "file open failed d1=0x2 "));
+    EXPECT_EQ(2, countOf(log, "file open failed d1=0x3 "));
+    EXPECT_EQ(6, countOf(log, "\"ERROR: Writing the topology values to the file failed.\\n\""));
 }
 
 // The store lock: a stopped holder makes a store give up after its wait; the

@@ -24,6 +24,7 @@ void expectQuery(const char *name, uint32_t type, uint8_t port, int32_t ret, uin
     sent.query.queryType = type, sent.query.portNumber = port, d = sent;
     EXPECT_EQ(ret, tamskioctl(AP_IOCTL, &d, sizeof d)) << name;
     EXPECT_EQ(rc, d.query.returnCode) << name;
+    EXPECT_EQ(0, strncmp(name, d.query.logicalName, sizeof d.query.logicalName)) << name;
     EXPECT_STREQ(text, text ? d.query.resultText : nullptr);
     sent.query.returnCode = rc;
     EXPECT_TRUE((!rc && !ret) || !memcmp(&sent, &d, sizeof d)) << name << ": only returnCode may change";
@@ -74,7 +75,8 @@ TEST(Helperd, ModelFileBadRequestsAndEventLog)
     mount("/home/devices", "/home/devices", nullptr, MS_BIND, nullptr); // devices that open read-only
     mount(nullptr, "/home/devices", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr);
     setenv("TZ", "XST-5", 1); // a local time stamp would be 5 hours off
-    pid_t pid = startHelperd({"-m", "/home/model", "-d", "/home/devices", "-l", LOG});
+    ASSERT_EQ(0, chdir("/home")); // the device directory is named relative to it
+    pid_t pid = startHelperd({"-m", "/home/model", "-d", "devices", "-l", LOG});
     expectQuery("wyrafc000", 4, 1, 0, 0, "adapter wyrafc000 port 1: WWPN 10:00:00:AA:BB:CC:DD:02, topology 4");
     expectQuery("wyrafc000", 2, 0, 0, 0, "adapter wyrafc000, id 0xB00, location TEST-LOC-1, 2 ports, "
                 "status 0x00000000, fibre speed 0x00, four-port status 0x00000000"); // keys not given are 0

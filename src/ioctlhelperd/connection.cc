@@ -426,9 +426,10 @@ void serveConnection(int sock, bool busy)
 
 void startConnection(int sock)
 {
-    ucred peer = {0, uid_t(-1), gid_t(-1)}; // unknown: one user of its own
+    ucred peer = {};
     socklen_t size = sizeof peer;
-    getsockopt(sock, SOL_SOCKET, SO_PEERCRED, &peer, &size);
+    if (getsockopt(sock, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        peer.uid = uid_t(-1); // unknown: one user of its own
     const char *why = nullptr;
     bool busy = false;
     int slot = takeSlot(sock, peer.uid, &busy, &why);
