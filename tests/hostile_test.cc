@@ -110,8 +110,11 @@ TEST(Hostile, DeviceNamesLeadNowhereElse)
     EXPECT_EQ(transcribe("hostile-devices.t"), golden("hostile-devices.t"));
     EXPECT_EQ(before, descriptors());
     EXPECT_EQ(readFile("/home/secret"), "secret\n");
+    EXPECT_EQ(6, runProgram({DEV, "read", std::string(300, 'x')}).status);
     EXPECT_EQ(0, stopHelperd(helper));
-    EXPECT_EQ(8, countOf(readFile("/home/helperd.err"), "refused: No such device\n"));
+    const std::string err = readFile("/home/helperd.err");
+    EXPECT_EQ(8, countOf(err, "refused: No such device\n"));
+    EXPECT_EQ(1, countOf(err, "open of \"" + std::string(255, 'x') + "\" refused: File name too long\n")); // cut to fit
 }
 
 // Whoever owns the helper directory swaps what the helper makes there for
@@ -199,12 +202,16 @@ TEST(Limits, BusyBudgetAndDeadline)
     waitRead(waiter);
     send(waiter, small.data() + HELPER_HDR_SIZE, small.size() - HELPER_HDR_SIZE, MSG_NOSIGNAL);
     EXPECT_EQ(HELPER_BUSY, openAp());
+    int parked = helperSocket(); // the busy place taken: one more is closed at once
+    EXPECT_EQ(0u, answerOf(helperSocket()));
+    close(parked);
     send(holder, large.data() + 4096, large.size() - 4096, MSG_NOSIGNAL);
     EXPECT_EQ(HELPER_RESPONSE, answerOf(holder));
     EXPECT_EQ(HELPER_RESPONSE, answerOf(waiter));
     EXPECT_EQ(0, stopHelperd(helper));
-    helper = startHelperd({"--deadline", "0.2"});
+    helper = startHelperd({"--deadline", "0.2", "--idle", "0.2"});
     EXPECT_EQ(0u, answerOf(sendRaw(large.data(), 4096)));
+    EXPECT_EQ(0u, answerOf(helperSocket())); // idle too long
     EXPECT_EQ(0, stopHelperd(helper));
     EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("dropped: request not complete within 0.2 s\n"));
 }

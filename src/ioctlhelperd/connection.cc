@@ -152,15 +152,15 @@ int32_t openDeviceFile(int dir, const char *name, int *fd)
         return ENODEV;
     }
     int rw = openat(dir, name, O_RDWR | O_APPEND | FLAGS);
-    if (rw == -1 && (errno == EACCES || errno == EROFS || errno == ETXTBSY)) {
+    if (rw == -1) { // cannot be written: served read-only
         *fd = ro;
         return 0;
     }
-    int32_t ret = rw == -1 ? errno : 0;
-    if (!ret && (fstat(rw, &opened) != 0 || opened.st_ino != seen.st_ino || opened.st_dev != seen.st_dev))
-        ret = ENODEV; // replaced between the two opens
     close(ro);
-    if (ret && rw != -1)
+    int32_t ret = fstat(rw, &opened) != 0 || opened.st_ino != seen.st_ino || opened.st_dev != seen.st_dev
+                      ? ENODEV // replaced between the two opens
+                      : 0;
+    if (ret)
         close(rw);
     *fd = ret ? -1 : rw;
     return ret;

@@ -69,6 +69,9 @@ $ ioctlhelperd -l /home/helperd.log extra
 ioctlhelperd: unexpected argument 'extra'
 Try 'ioctlhelperd --help' for more information.
 [2]
+$ ioctlhelperd -l /home/no/such/log
+ioctlhelperd: cannot open log file /home/no/such/log: No such file or directory
+[1]
 $ ioctlhelperd -m /x
 ioctlhelperd: cannot open model file /x: No such file or directory
 [2]
