@@ -101,7 +101,7 @@ size_t formatLine(char *line, size_t n, const char *fmt, va_list ap)
 
 int32_t logOpen(const char *path)
 {
-    if (path && (events.fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644)) < 0) {
+    if (path && (events.fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644)) == -1) {
         fprintf(stderr, "ioctlhelperd: cannot open log file %s: %s\n", path, strerror(errno));
         return -1;
     }
