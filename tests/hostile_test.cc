@@ -225,15 +225,15 @@ TEST(Limits, UnreadOutputHoldsUpNothing)
     int log[2], err[2];
     ASSERT_EQ(0, pipe(log));
     ASSERT_EQ(0, pipe(err));
-    for (int fd : {log[1], err[1]})
-        fcntl(fd, F_SETPIPE_SZ, 4096); // full after about 100 lines
+    fcntl(log[1], F_SETPIPE_SZ, 4096); // full after about 40 log lines
+    fcntl(err[1], F_SETPIPE_SZ, 16384); // and 400 diagnostics
     pid_t helper = startHelperd({"--connections", "2", "-l", "/proc/self/fd/" + std::to_string(log[1])},
                                 "/proc/self/fd/" + std::to_string(err[1]));
     close(log[1]);
     close(err[1]);
     const HelperHdr unframed = {0, HELPER_DEV_OPEN, 0, 0, 27}; // each one a diagnostic
     for (int i = 0; i < 5; ++i) {
-        for (int k = 0; k < 25; ++k)
+        for (int k = 0; k < 100; ++k)
             EXPECT_EQ(HELPER_RESPONSE, answerOf(sendRaw(&unframed, sizeof unframed)));
         EXPECT_EQ(0, runProgram({QUERY, "-l", "wyrafc000"}).status); // about 1,600 bytes of log
     }
@@ -247,6 +247,9 @@ TEST(Limits, UnreadOutputHoldsUpNothing)
     std::string head(buf, size_t(std::max<ssize_t>(read(err[0], buf, sizeof buf), 0)));
     EXPECT_EQ(0u, head.find("ioctlhelperd: ")) << head;
     EXPECT_LT(head.find(" diagnostics dropped\n"), head.find('\n')) << head;
+    EXPECT_EQ(HELPER_RESPONSE, answerOf(sendRaw(&unframed, sizeof unframed)));
+    head.assign(buf, size_t(std::max<ssize_t>(read(err[0], buf, sizeof buf), 0)));
+    EXPECT_EQ("ioctlhelperd: packet length 0 refused\n", head); // the count went out once
     close(err[0]); // the reader left: the helper is not harmed
     EXPECT_EQ(HELPER_RESPONSE, answerOf(sendRaw(&unframed, sizeof unframed)));
     EXPECT_EQ(0, stopHelperd(helper)); // the log's count goes out at the stop
