@@ -96,8 +96,9 @@ TEST(Hostile, DeviceNamesLeadNowhereElse)
     ASSERT_EQ(0, mkfifo("/home/tamsk/devices/fifo", 0666));
     writeFile("/home/tamsk/devices/plain", "plain\n");
     auto descriptors = [helper] { // once connections have stopped closing
-        int n = -1, last = -2;
-        for (int i = 0; i < 50 && n != last; ++i, usleep(20000)) {
+        int n = -1, last = -2, same = 0;
+        for (int i = 0; i < 60 && same < 3; ++i, usleep(50000)) {
+            same = n == last ? same + 1 : 0;
             last = n, n = 0;
             DIR *d = opendir(("/proc/" + std::to_string(helper) + "/fd").c_str());
             while (d && readdir(d))
