@@ -112,15 +112,15 @@ bool setWord(uint8_t *base, const ModelKey *keys, size_t count, const char *word
     return false;
 }
 
-// Parses one line into m; on a bad line returns false with err filled.
-bool parseLine(char *line, ApModel *m, char *err, size_t errSize)
+// Parses one line into m; a bad line fills err.
+void parseLine(char *line, ApModel *m, char *err, size_t errSize)
 {
     constexpr char SPACE[] = " \t\r\n";
     line[strcspn(line, "#")] = '\0';
     char *save = nullptr;
     char *first = strtok_r(line, SPACE, &save);
     if (!first)
-        return true;
+        return;
     uint8_t *target = reinterpret_cast<uint8_t *>(m);
     const ModelKey *keys = &MESSAGES_KEY;
     size_t count = 1;
@@ -130,7 +130,7 @@ bool parseLine(char *line, ApModel *m, char *err, size_t errSize)
         if (strchr(first, '=') || strlen(first) >= sizeof(Adapter::name) || findAdapter(*m, first) ||
             m->count == MAX_ADAPTERS) {
             snprintf(err, errSize, "bad adapter \"%s\"", first); // a new name, at most 9 characters
-            return false;
+            return;
         }
         Adapter *a = &m->adapters[m->count++];
         strcpy(a->name, first);
@@ -142,10 +142,9 @@ bool parseLine(char *line, ApModel *m, char *err, size_t errSize)
     for (char *word; (word = strtok_r(nullptr, SPACE, &save));) {
         if (!setWord(target, keys, count, word)) {
             snprintf(err, errSize, "bad \"%s\"", word);
-            return false;
+            return;
         }
     }
-    return true;
 }
 
 // Reads the model from f (closed here) into *m; returns true, or false after
