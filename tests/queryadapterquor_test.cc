@@ -101,6 +101,7 @@ TEST(QueryOutcome, AnswersAndReportsOfTheModel)
     EXPECT_EQ(runProgram({QUERY, "-l", "wyrafc0000"}).out.substr(0, 30), "Kernel status for wyrafc0000 \n");
     EXPECT_EQ(stopHelperd(helper), 0);
     EXPECT_EQ(eventLog("/home/query.log"), golden("query-events.txt")); // the report never forces a reload
+    EXPECT_EQ(readFile("/home/helperd.err"), ""); // clients that leave between packets are no news
 }
 
 // The helper answering from the Fibre Channel hosts of a sysfs tree (a copy of
