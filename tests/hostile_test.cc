@@ -167,6 +167,7 @@ TEST(Limits, IdleConnectionsAndOtherUsersGiveWay)
     int answered = sendRaw(open, sizeof open), working = sendRaw(&OPEN_AP, 4);
     EXPECT_EQ(HELPER_RESPONSE, answerOf(answered));
     waitRead(working);
+    usleep(100000); // the answered one waits for its next request again
     EXPECT_EQ(HELPER_RESPONSE, openAp());
     EXPECT_EQ(0u, answerOf(answered)); // idle since its answer, it made room
     usleep(50000); // its thread ends
