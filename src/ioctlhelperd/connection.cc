@@ -320,6 +320,7 @@ void serve(Connection *c)
     for (setIdle(c, true); receive(c, 0, HELPER_HDR_SIZE); setIdle(c, true)) {
         memcpy(&req, c->pkt, sizeof req);
         if (c->busy) { // the client comes back after its pause
+            leaveTable(c->slot);
             HelperHdr busy = {HELPER_HDR_SIZE, HELPER_BUSY, 0, 0, req.cmd};
             send(c->sock, &busy, sizeof busy, MSG_NOSIGNAL);
             return;
