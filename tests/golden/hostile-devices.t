@@ -1,4 +1,4 @@
-# links, a hard link and a FIFO planted in the device directory, and a device
+# links, a hard link and a FIFO planted in the device directory, and a device; a write opens as a read does
 $ tamskdev read plain
 plain
 [0]
@@ -23,13 +23,6 @@ ERROR: hdr.xfercnt:   25
 ERROR: hdr.ret_code:   19
 Failed to open/connect to ZARUD socket - -1
 [6]
-$ tamskdev write zero
-ERROR: Failed to recv Dev Open Response - rc = 20
-ERROR: hdr.helper_req: 0x6, fd: {fd}
-ERROR: hdr.xfercnt:   25
-ERROR: hdr.ret_code:   19
-Failed to open/connect to ZARUD socket - -1
-[6]
 $ tamskdev read hard
 ERROR: Failed to recv Dev Open Response - rc = 20
 ERROR: hdr.helper_req: 0x6, fd: {fd}
@@ -37,21 +30,7 @@ ERROR: hdr.xfercnt:   25
 ERROR: hdr.ret_code:   19
 Failed to open/connect to ZARUD socket - -1
 [6]
-$ tamskdev write hard
-ERROR: Failed to recv Dev Open Response - rc = 20
-ERROR: hdr.helper_req: 0x6, fd: {fd}
-ERROR: hdr.xfercnt:   25
-ERROR: hdr.ret_code:   19
-Failed to open/connect to ZARUD socket - -1
-[6]
 $ tamskdev read fifo
-ERROR: Failed to recv Dev Open Response - rc = 20
-ERROR: hdr.helper_req: 0x6, fd: {fd}
-ERROR: hdr.xfercnt:   25
-ERROR: hdr.ret_code:   19
-Failed to open/connect to ZARUD socket - -1
-[6]
-$ tamskdev write fifo
 ERROR: Failed to recv Dev Open Response - rc = 20
 ERROR: hdr.helper_req: 0x6, fd: {fd}
 ERROR: hdr.xfercnt:   25
