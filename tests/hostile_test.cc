@@ -3,18 +3,13 @@
 // the helper's slots, output nobody reads, a lock held by a stopped store.
 #include "testutil.h"
 
-#include "osusrcomm.h"
-
-#include <csignal>
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
-#include <sys/mount.h>
 #include <sys/prctl.h>
-#include <sys/wait.h>
 
 namespace {
 

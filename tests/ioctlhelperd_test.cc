@@ -2,14 +2,9 @@
 #include "testutil.h"
 
 #include "apcfgcommon/apmessage.h"
-#include "osusrcomm.h"
 
-#include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <glob.h>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 
 namespace {

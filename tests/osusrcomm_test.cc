@@ -1,12 +1,10 @@
 // Tests of the helper client (framing, ioctl relay, device streams) against a
 // scripted helper; what each call returns and reports is compared with
 // transcripts in tests/golden.
-#include "osusrcomm.h"
 #include "platform.h"
 #include "scriptedpeer.h"
 #include "testutil.h"
 
-#include <csignal>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>

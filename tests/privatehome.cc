@@ -9,7 +9,6 @@
 #include <fstream>
 #include <sched.h>
 #include <sstream>
-#include <sys/mount.h>
 #include <sys/un.h>
 
 void enterPrivateHome()

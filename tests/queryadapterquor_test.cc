@@ -3,7 +3,6 @@
 // private /home. Long expected outputs are in tests/golden.
 #include "testutil.h"
 
-#include <chrono>
 #include <gtest/gtest.h>
 #include <regex>
 

@@ -5,11 +5,9 @@
 #include "tamskversion.h"
 
 #include <cerrno>
-#include <csignal>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/prctl.h>
-#include <sys/wait.h>
 
 pid_t startProgram(const std::vector<std::string> &argv, const std::string &outPath,
                    const std::string &errPath, const std::string &inPath)

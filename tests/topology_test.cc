@@ -2,11 +2,9 @@
 // a recorder of the trace events and messages it is handed, and the store's
 // file operations behind wrappers that fail one call on demand. What loads,
 // lookups and stores send is compared with transcripts in tests/golden.
-#include "apcfgcommon.h"
 #include "osslnxadaptconfig.h"
 #include "testutil.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <stdio_ext.h>

@@ -2,9 +2,7 @@
 // retry included) through the ioctl relay to the report of a status query,
 // and a device stream read. The input is a selector byte and a series of
 // segments, each a 2-byte length and what the helper sends on one connection.
-#include "apcfgcommon.h"
 #include "apmessage.h"
-#include "osusrcomm.h"
 #include "platform.h"
 #include "query.h"
 #include "scriptedpeer.h"

@@ -3,7 +3,6 @@
 // (2-byte adapter id, port, value). The load leaves the table packed with
 // valid values; after each store the previous content is in the file or the
 // backup.
-#include "apcfgcommon.h"
 #include "osslnxadaptconfig.h"
 #include "testutil.h"
 
