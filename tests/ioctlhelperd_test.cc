@@ -41,7 +41,7 @@ TEST(Helperd, ModelFileBadRequestsAndEventLog)
 {
     const struct { std::string line, err; } lines[] = {
         {"wyrafc200 ports=200 # test adapters\nmessages refuse=1\ntraces rc=-1\nwyrafc053 ioctl=53\n", ""},
-        {"wyrafc000 id=0xB00 ports=2 loc=TEST-LOCATION loc=TEST-LOC-1 topo=1,4 wwpn=100000aabbccdd01,100000AABBCCDD02 # two", ""},
+        {"wyrafc000 id=0xB00 ports=2 speed=010 loc=TEST-LOCATION loc=TEST-LOC-1 topo=1,4 wwpn=100000aabbccdd01,100000AABBCCDD02 # two", ""},
         {"wyrafc099 ports=255 speed=0xFF ioctl=2147483647", ""}, // the largest values taken
         {"wyrafc009 ports=256", "bad \"ports=256\""},
         {"wyrafc009 topo=1,2,3,4,0", "bad \"topo=1,2,3,4,0\""},
@@ -74,7 +74,7 @@ TEST(Helperd, ModelFileBadRequestsAndEventLog)
     pid_t pid = startHelperd({"-m", "/home/model", "-d", "devices", "-l", LOG});
     expectQuery("wyrafc000", 4, 1, 0, 0, "adapter wyrafc000 port 1: WWPN 10:00:00:AA:BB:CC:DD:02, topology 4");
     expectQuery("wyrafc000", 2, 0, 0, 0, "adapter wyrafc000, id 0xB00, location TEST-LOC-1, 2 ports, "
-                "status 0x00000000, fibre speed 0x00, four-port status 0x00000000"); // keys not given are 0
+                "status 0x00000000, fibre speed 0x0A, four-port status 0x00000000"); // keys not given are 0; 010 is decimal
     expectQuery("wyrafc000", 4, 2, 0, 4); // no port 2
     expectQuery("wyrafc200", 4, 100, 0, 4); // the record holds four ports
     expectQuery("wyrafc000", 3, 0, 0, 3); // no query type 3
@@ -140,11 +140,17 @@ TEST(Helperd, ModelFileBadRequestsAndEventLog)
     EXPECT_EQ("Z query", log.substr(23, 7)) << log;
 }
 
-// Out of descriptors, the helper says why it cannot accept, pauses, and serves
-// again once clients leave.
+// The helper takes all the descriptors it may; out of them, it says why it
+// cannot accept, pauses, and serves again once clients leave.
 TEST(Helperd, OutOfDescriptorsServesAgainLater)
 {
+    rlimit mine, low, its;
+    getrlimit(RLIMIT_NOFILE, &mine);
+    low = {64, mine.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &low); // inherited by the helper
     pid_t helper = startHelperd();
+    setrlimit(RLIMIT_NOFILE, &mine);
+    EXPECT_TRUE(prlimit(helper, RLIMIT_NOFILE, nullptr, &its) == 0 && its.rlim_cur == mine.rlim_max);
     const rlimit few = {16, 16};
     ASSERT_EQ(0, prlimit(helper, RLIMIT_NOFILE, &few, nullptr));
     std::vector<int> many;

@@ -3,6 +3,7 @@
 /* The configuration file and its backup: regular files only, read whole. */
 #include "apfile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -35,12 +36,7 @@ FILE *apOpenRegular(const char *path, bool forWriting)
 
 int32_t apToInt32(const char *text, int base)
 {
-    long v = strtol(text, nullptr, base);
-    if (v > INT32_MAX)
-        return INT32_MAX;
-    if (v < INT32_MIN)
-        return INT32_MIN;
-    return int32_t(v);
+    return int32_t(std::clamp<long>(strtol(text, nullptr, base), INT32_MIN, INT32_MAX));
 }
 
 long apFileLength(FILE *f)

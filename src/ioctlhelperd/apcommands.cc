@@ -71,7 +71,7 @@ int32_t statusQuery(AdapterDds *dds)
     int32_t result = a ? a->ioctlResult : 0;
     if (result == 0)
         q->returnCode = uint8_t(helperSysfsDir ? fcHostQuery(helperSysfsDir, q) : fillQuery(q, a, type, port));
-    char shown[4 * sizeof name + 3];
+    char shown[escapedSize(sizeof name)];
     if (!escapeText(name, strlen(name), shown, sizeof shown))
         strcpy(shown, "\"\"");
     logEvent("query %s type %u port %u -> ioctl %d returnCode %u", shown, type, port, result,
@@ -88,7 +88,7 @@ int32_t ateMessage(const AdapterDds *dds)
     int32_t result = EINVAL; // the text must end inside its 512 bytes
     if (end)
         result = messagesTaken++ >= apModel.messageLimit ? REFUSED_MESSAGE : 0;
-    char shown[4 * AP_MSG_SIZE + 1];
+    char shown[escapedSize(AP_MSG_SIZE)];
     escapeText(msg, end ? size_t(end - msg) : AP_MSG_SIZE, shown, sizeof shown);
     logEvent("message \"%s\"%s%.0d", shown, result ? " -> ioctl " : "", result);
     return result;

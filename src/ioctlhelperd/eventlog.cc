@@ -141,7 +141,7 @@ size_t escapeText(const char *in, size_t len, char *out, size_t outSize)
     size_t n = 0;
     for (size_t i = 0; i < len; ++i) {
         unsigned char c = static_cast<unsigned char>(in[i]);
-        char esc[5] = {char(c)};
+        char esc[sizeof "\\xff"] = {char(c)};
         if (c == '\n' || c == '\t' || c == '\\' || c == '"')
             snprintf(esc, sizeof esc, "\\%c", c == '\n' ? 'n' : c == '\t' ? 't' : c);
         else if (c < 0x20 || c >= 0x7f)

@@ -88,12 +88,13 @@ int openBeneath(int root, const char *path)
 
 // The directory that the link class/fc_host/name points to, as a path
 // relative to the tree's root, ".." taken from the link text itself. False
-// for an absolute link, one that climbs above the root, or one too long.
+// for an absolute link, or one that climbs above the root. A link text is
+// shorter than PATH_MAX, so it always fits with its terminator.
 bool resolveLink(int fcDir, const char *name, char *path, size_t size)
 {
     char link[PATH_MAX];
     ssize_t n = readlinkat(fcDir, name, link, sizeof link - 1);
-    if (n <= 0 || size_t(n) == sizeof link - 1 || link[0] == '/')
+    if (n <= 0 || link[0] == '/')
         return false;
     link[n] = '\0';
     size_t len = size_t(snprintf(path, size, "class/fc_host"));
@@ -190,10 +191,9 @@ void scanHosts(int root, FcTable *t)
 {
     t->count = 0;
     int fcDir = openBeneath(root, "class/fc_host");
-    DIR *d = fcDir == -1 ? nullptr : fdopendir(fcDir);
+    DIR *d = fdopendir(fcDir); // fails on -1 too, and then the close does nothing
     if (!d) {
-        if (fcDir != -1)
-            close(fcDir);
+        close(fcDir);
         return;
     }
     char path[PATH_MAX];

@@ -121,5 +121,7 @@ void logStop();
 /// and \xNN for other non-printables), always terminated; stops before an
 /// escape that would not fit. Returns the length written.
 size_t escapeText(const char *in, size_t len, char *out, size_t outSize);
+/// Room for len bytes escaped: four characters each at most, and the terminator.
+constexpr size_t escapedSize(size_t len) { return 4 * len + 1; }
 
 #endif

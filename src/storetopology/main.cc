@@ -43,7 +43,7 @@ const option LONG_OPTIONS[] = {
     {"topology", required_argument, nullptr, 't'}, {"verbose", no_argument, nullptr, 'v'},
     {"wait", required_argument, nullptr, 'w'},
     {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
-    {nullptr, 0, nullptr, 0}};
+    {}};
 
 int usageError(const char *problem, const char *arg)
 {
