@@ -1,6 +1,5 @@
-// What a local user can try against a helper, a store and a reader that run
-// as root: links and FIFOs where files are expected, connections that hold
-// the helper's slots, output nobody reads, a lock held by a stopped store.
+// What a local user can try against a helper, a store and a reader run by
+// root: links and FIFOs for files, held connections, unread output, locks.
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +13,8 @@
 namespace {
 
 const std::string STORE = STORE_BIN, DEV = TAMSKDEV_BIN, QUERY = QUERY_BIN;
-const HelperHdr OPEN_AP = {HELPER_HDR_SIZE + 1, HELPER_DEV_OPEN, 0, 0, 27};
+// An AP open (the empty name) is HELPER_HDR_SIZE + 1 bytes of it.
+const struct { HelperHdr h; char name; } OPEN_AP = {{HELPER_HDR_SIZE + 1, HELPER_DEV_OPEN, 0, 0, 27}, 0};
 constexpr uid_t NOBODY = 65534;
 
 int sendRaw(const void *data, size_t n)
@@ -44,9 +44,7 @@ void waitRead(int s)
 
 uint32_t openAp()
 {
-    char packet[HELPER_HDR_SIZE + 1] = {};
-    memcpy(packet, &OPEN_AP, sizeof OPEN_AP);
-    int s = sendRaw(packet, sizeof packet);
+    int s = sendRaw(&OPEN_AP, HELPER_HDR_SIZE + 1);
     uint32_t kind = answerOf(s);
     close(s);
     return kind;
@@ -90,14 +88,12 @@ TEST(Hostile, DeviceNamesLeadNowhereElse)
     ASSERT_EQ(0, link("/home/secret", "/home/tamsk/devices/hard"));
     ASSERT_EQ(0, mkfifo("/home/tamsk/devices/fifo", 0666));
     writeFile("/home/tamsk/devices/plain", "plain\n");
-    auto descriptors = [helper] { // once connections have stopped closing
-        int n = -1, last = -2, same = 0;
-        for (int i = 0; i < 60 && same < 3; ++i, usleep(50000)) {
-            same = n == last ? same + 1 : 0;
-            last = n, n = 0;
+    auto descriptors = [helper] { // once the count has held for 150 ms (connections closed)
+        int n = -1;
+        for (int last = -2, same = 0, i = 0; i < 60 && same < 3; ++i, usleep(50000), same = n == last ? same + 1 : 0) {
             DIR *d = opendir(("/proc/" + std::to_string(helper) + "/fd").c_str());
-            while (d && readdir(d))
-                ++n;
+            for (last = n, n = 0; d && readdir(d); ++n) {
+            }
             closedir(d);
         }
         return n;
@@ -157,9 +153,7 @@ TEST(Hostile, SocketAppearsWithItsModeAndGroup)
 TEST(Limits, IdleConnectionsAndOtherUsersGiveWay)
 {
     pid_t helper = startHelperd({"--connections", "2", "--busy", "1"});
-    char open[HELPER_HDR_SIZE + 1] = {};
-    memcpy(open, &OPEN_AP, sizeof OPEN_AP);
-    int answered = sendRaw(open, sizeof open), working = sendRaw(&OPEN_AP, 4);
+    int answered = sendRaw(&OPEN_AP, HELPER_HDR_SIZE + 1), working = sendRaw(&OPEN_AP, 4);
     EXPECT_EQ(HELPER_RESPONSE, answerOf(answered));
     waitRead(working);
     usleep(100000); // the answered one waits for its next request again

@@ -127,10 +127,19 @@ std::string eventLog(const std::string &path)
     return events;
 }
 
-// Every test program runs its tests inside its own private /home.
+// Every test starts in a /home of its own, even when one program runs them all.
+struct FreshHome : testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo &) override
+    {
+        if (umount2("/home", MNT_DETACH) != 0 || mount("tmpfs", "/home", "tmpfs", 0, "size=256m,mode=755") != 0)
+            ADD_FAILURE() << "fresh /home: " << strerror(errno);
+    }
+};
+
 int main(int argc, char **argv)
 {
     enterPrivateHome();
     testing::InitGoogleTest(&argc, argv);
+    testing::UnitTest::GetInstance()->listeners().Append(new FreshHome);
     return RUN_ALL_TESTS();
 }
