@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <gtest/gtest.h>
+#include <regex>
 #include <sstream>
 #include <sys/prctl.h>
 
@@ -114,6 +115,7 @@ std::string transcribe(const std::string &name)
         for (const auto &s : shown)
             for (size_t at = 0; (at = out.find(s[0], at)) != std::string::npos; at += s[1].size())
                 out.replace(at, s[0].size(), s[1]);
+        out = std::regex_replace(out, std::regex("\\d\\d:\\d\\d:\\d\\d on \\w{3}, \\d\\d/\\d\\d/\\d{4}"), "{time}");
         transcript += line + "\n" + out + "[" + std::to_string(r.status) + "]\n";
     }
     return transcript;

@@ -169,3 +169,54 @@ $ queryadapterquor -h -l wyrafc000
 Results from calling apQueryHaPhysCfg() for wyrafc000 
 adapter wyrafc000, id 0xB00, location BAY1-SLOT3, 4 ports, status 0x0000001F, fibre speed 0x08, four-port status 0x0000000F
 [0]
+$ queryadapterquor -v -l wyrafc000 -h
+queryadapterquor: Verbose mode selected 
+Starting queryadapterquor at {time} port name = wyrafc000
+Query Adapter Status ioctl for wyrafc000 successful at {time}
+Results from calling apQueryHaPhysCfg() for wyrafc000 
+adapter wyrafc000, id 0xB00, location BAY1-SLOT3, 4 ports, status 0x0000001F, fibre speed 0x08, four-port status 0x0000000F
+[0]
+# stored values of wyrafc000 are looked up under id B00 (its 9-character copy), all others under B06
+$ queryadapterquor -l wyrafc0000
+Kernel status for wyrafc0000 
+	 adapterId          :  B00 
+	 numOfAdapterPorts  :  4 
+	 adapterStatus      :  1F 
+	 fc_fiber_speed     :  8 
+	 fourPortStatus     :  F 
+	 Location Code      :  BAY1-SLOT3 
+	 Port WWPN 
+		 Port 0: 10000ABCDEF00001 
+		 Port 1: 10000ABCDEF00002 
+		 Port 2: 10000ABCDEF00003 
+		 Port 3: 10000ABCDEF00004 
+	 Adapter topology 
+		 Port : Kernel Value                     : Stored Value 
+		  0   : 1 - OS_OPEN_POINT_TO_POINT       : 2 - OS_FC_AL                      
+		  1   : 2 - OS_FC_AL                     : 2 - OS_FC_AL                      
+		  2   : 7 - ERROR: Input NOT Recognized! : 0 - OS_TOPOLOGY_UNKNOWN           
+		  3   : 0 - OS_TOPOLOGY_UNKNOWN          : 0 - OS_TOPOLOGY_UNKNOWN           
+
+	 Adapter HRM status :  AAAAAAAA  
+		 OS_HW_INSTALLED_CLUS0 
+		 OS_HW_AVAILABLE_CLUS0 
+		 OS_HW_NVS_GLOBAL_NO_MODIFIED_DATA_CLUS0 
+		 OS_HW_FENCED 
+		 OS_HW_FENCED_INT_2 
+		 OS_HW_SERVICE_MODE 
+		 OS_HW_NVS_INVALID_GLOBAL_STATUS_CLUS0 or OS_HW_FASTLOAD_NOT_MAIL_CAPABLE 
+		 OS_HW_AFFINITY               
+		 OS_HW_RUN_UNCONFIG           
+		 OS_HW_NVS_FAILED             
+		 OS_HW_WS_INIT                
+		 OS_HW_WS_FAILED              
+		 OS_HW_WS_SYNC                
+
+	 Port HRM Status    :  55555555  
+		 OS_HW2_DA_ACTIVE_CLUS1            
+		 OS_HW2_QUIESCE_PENDING            
+		 OS_HW2_ONLINE_1                   
+		 OS_HW2_ONLINE_3                   
+		 OS_HW2_FENCED_INT_1               
+		 OS_HW2_FENCED_INT_3               
+[0]
