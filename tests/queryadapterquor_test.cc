@@ -80,14 +80,7 @@ TEST(QueryOutcome, AnswersAndReportsOfTheModel)
     mkdir("/home/tamsk", 0755);
     mkdir("/home/tamsk/config", 0755);
     writeFile(TAMSK_CONFIG_FILE, "B00:0:2 \nB00:1:2 \nB06:2:4 \n");
-    // Alternating status bits: a bit read one position off changes the text.
-    writeFile("/home/model", "wyrafc000 id=0xB00 ports=4 status=0x1F speed=8 fourport=0xF loc=BAY1-SLOT3 "
-                             "hrm=0xAAAAAAAA porthrm=0x55555555 topo=1,2,7,0 "
-                             "wwpn=10000ABCDEF00001,10000ABCDEF00002,10000ABCDEF00003,10000ABCDEF00004\n"
-                             "wyrafc001 ports=0 hrm=0x55555555 porthrm=0xAAAAAAAA\n"
-                             "wyrafc002 ports=1\nwyrafc003 ports=200 topo=1,5,1,3\n"
-                             "wyrafc050 ioctl=53\nwyrafc060 ioctl=6\nwyrafc070 ioctl=-1\nwyrafc080 rc=5\n");
-    pid_t helper = startHelperd({"-m", "/home/model", "-l", "/home/query.log"});
+    pid_t helper = startHelperd({"-m", DATA_DIR "/models/query.model", "-l", "/home/query.log"});
     EXPECT_EQ(transcribe("query.t"), golden("query.t"));
     EXPECT_EQ(stopHelperd(helper), 0);
     EXPECT_EQ(eventLog("/home/query.log"), golden("query-events.txt")); // the report never forces a reload

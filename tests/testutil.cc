@@ -105,13 +105,13 @@ std::string transcribe(const std::string &name)
         std::istringstream words(line.substr(2));
         std::vector<std::string> argv;
         for (std::string word; words >> word;)
-            argv.push_back(word == "''" ? "" : word);
+            argv.push_back(word == "''" ? "" : word.compare(0, 6, "{data}") ? word : DATA_DIR + word.substr(6));
         const std::string program = argv[0];
         for (const auto &p : programs)
             argv[0] = program == p[0] ? p[1] : argv[0];
         RunResult r = runProgram(argv);
         std::string out = withoutFd(r.out + r.err);
-        const std::string shown[][2] = {{argv[0], program}, {TAMSK_VERSION, "{version}"}};
+        const std::string shown[][2] = {{argv[0], program}, {TAMSK_VERSION, "{version}"}, {DATA_DIR, "{data}"}};
         for (const auto &s : shown)
             for (size_t at = 0; (at = out.find(s[0], at)) != std::string::npos; at += s[1].size())
                 out.replace(at, s[0].size(), s[1]);

@@ -75,3 +75,28 @@ ioctlhelperd: cannot open log file /home/no/such/log: No such file or directory
 $ ioctlhelperd -m /x
 ioctlhelperd: cannot open model file /x: No such file or directory
 [2]
+# model files: the good lines of the served model then a bad one; a bad line alone
+$ ioctlhelperd -m {data}/models/ports-256.model
+ioctlhelperd: {data}/models/ports-256.model:8: bad "ports=256"
+[2]
+$ ioctlhelperd -m {data}/models/topo-5.model
+ioctlhelperd: {data}/models/topo-5.model:1: bad "topo=1,2,3,4,0"
+[2]
+$ ioctlhelperd -m {data}/models/loc-16.model
+ioctlhelperd: {data}/models/loc-16.model:1: bad "loc=BAY1-SLOT3-ABCDE"
+[2]
+$ ioctlhelperd -m {data}/models/wwpn-15.model
+ioctlhelperd: {data}/models/wwpn-15.model:1: bad "wwpn=10000ABCDEF0001"
+[2]
+$ ioctlhelperd -m {data}/models/colour.model
+ioctlhelperd: {data}/models/colour.model:1: bad "colour=red"
+[2]
+$ ioctlhelperd -m {data}/models/no-adapter.model
+ioctlhelperd: {data}/models/no-adapter.model:1: bad adapter "id=0xB00"
+[2]
+$ ioctlhelperd -m {data}/models/adapter-10.model
+ioctlhelperd: {data}/models/adapter-10.model:1: bad adapter "wyrafc0001"
+[2]
+$ ioctlhelperd -m {data}/models/line-1023.model
+ioctlhelperd: {data}/models/line-1023.model:1: line longer than 1022 characters
+[2]
