@@ -95,23 +95,18 @@ TEST(QueryOutcome, AnswersFromTheFibreChannelHostsOfASysfsTree)
                         "mkdir -p /home/tamsk/config /home/out/devices/pci0000:00/0000:01:00.0/host9/fc_host/host9"));
     pid_t helper = startHelperd({"--sysfs", "/home/sysfs", "-l", "/home/sysfs.log"});
     EXPECT_EQ(transcribe("sysfs.t"), golden("sysfs.t"));
-    const std::string sys = "/home/sysfs/";
-    const std::string port1 = sys + "devices/pci0000:00/0000:00:03.0/0000:3b:00.1/host5/fc_host/host5/";
-    writeFile(port1 + "port_state", "Online\n");
-    writeFile(port1 + "port_type", "NPort (fabric via point-to-point)\n");
+    ASSERT_EQ(0, system("cd /home/sysfs/devices/pci0000:00/0000:00:03.0/0000:3b:00.1/host5/fc_host/host5 && "
+                        "echo Online > port_state && echo 'NPort (fabric via point-to-point)' > port_type"));
     EXPECT_EQ(transcribe("sysfs-online.t"), golden("sysfs-online.t"));
-    const std::string other = sys + "devices/pci0000:5d/0000:5d:02.0/0000:5e:00.0/host2/fc_host/host2/";
-    int big = open((other + "port_name").c_str(), O_WRONLY | O_TRUNC);
-    EXPECT_TRUE(write(big, "0x21000a0b0c0d0e31\n", 19) == 19 && ftruncate(big, 1 << 30) == 0 && close(big) == 0);
-    const std::string fifo = other + "symbolic_name", out = "out/devices/pci0000:00/0000:01:00.0/host9/fc_host/host9";
-    EXPECT_TRUE(unlink(fifo.c_str()) == 0 && mkfifo(fifo.c_str(), 0644) == 0);
-    for (auto [target, link] : {std::pair<std::string, std::string>{"loop", "devices/loop"},
-                                {"../../devices/loop/0000:00:01.0/host8/fc_host/host8", "class/fc_host/host8"},
-                                {"../../../" + out, "class/fc_host/host9"}, {"/home/" + out, "class/fc_host/host10"},
-                                {"/home/out/devices", "devices/escape"},
-                                {"../../devices/escape/pci0000:00/0000:01:00.0/host9/fc_host/host9", "class/fc_host/host11"}})
-        EXPECT_EQ(0, symlink(target.c_str(), (sys + link).c_str())) << link;
-    ASSERT_EQ(0, system("cd /home/sysfs && for i in $(seq 10 74); do d=devices/pci0000:80/0000:80:$i.0/host1$i/fc_host;"
+    ASSERT_EQ(0, system("cd /home/sysfs && h=devices/pci0000:5d/0000:5d:02.0/0000:5e:00.0/host2/fc_host/host2 && "
+                        "echo 0x21000a0b0c0d0e31 > $h/port_name && truncate -s 1G $h/port_name && "
+                        "rm $h/symbolic_name && mkfifo $h/symbolic_name && ln -s loop devices/loop && "
+                        "ln -s ../../devices/loop/0000:00:01.0/host8/fc_host/host8 class/fc_host/host8 && "
+                        "out=out/devices/pci0000:00/0000:01:00.0/host9/fc_host/host9 && "
+                        "ln -s ../../../$out class/fc_host/host9 && ln -s /home/$out class/fc_host/host10 && "
+                        "ln -s /home/out/devices devices/escape && "
+                        "ln -s ../../devices/escape/pci0000:00/0000:01:00.0/host9/fc_host/host9 class/fc_host/host11 && "
+                        "for i in $(seq 10 74); do d=devices/pci0000:80/0000:80:$i.0/host1$i/fc_host;"
                         " mkdir -p $d/host1$i && ln -s ../../$d/host1$i class/fc_host/host1$i; done"));
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(transcribe("sysfs-hostile.t"), golden("sysfs-hostile.t"));
