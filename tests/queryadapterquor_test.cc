@@ -65,6 +65,7 @@ TEST(OperatorCommands, ConcurrentStoresAndDeviceStreamThroughTheHelper)
     RunResult back = runProgram({DEV, "read", "disk0"});
     EXPECT_EQ(0, back.status);
     EXPECT_TRUE(back.out == data) << back.out.size() << " bytes";
+    EXPECT_EQ(32, waitProgram(startProgram({DEV, "read", "disk0"}, "/dev/full", "/dev/null"))); // output lost early
     EXPECT_EQ(6, runProgram({DEV, "read", "no-such-device"}).status);
     EXPECT_EQ(0, stopHelperd(helper));
 }

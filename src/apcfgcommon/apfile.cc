@@ -52,7 +52,7 @@ bool apReadPieces(FILE *f, long *length, void (*take)(void *ctx, char *piece, si
 {
     if ((*length = apFileLength(f)) < 0)
         return false;
-    char piece[512 + 1];
+    char piece[BUFSIZ + 1]; // a stdio buffer's worth
     size_t n, total = 0;
     while ((n = fread(piece, 1, sizeof piece - 1, f)) > 0) {
         total += n;
