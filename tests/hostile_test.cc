@@ -24,8 +24,7 @@ int sendRaw(const void *data, size_t n)
     return s;
 }
 
-// The kind of the helper's answer (HELPER_RESPONSE or HELPER_BUSY), 0
-// when it closed the connection without one, ~0 when nothing came.
+// The kind of answer (HELPER_RESPONSE, HELPER_BUSY); 0: closed, ~0: nothing.
 uint32_t answerOf(int s)
 {
     HelperHdr h = {};
@@ -66,8 +65,7 @@ pid_t asNobody(void (*body)())
 
 } // namespace
 
-// No symlink, hard link or FIFO in the device directory leads the helper
-// to a file elsewhere, or hangs it; no open leaves a descriptor behind.
+// No link or FIFO among the devices leads elsewhere or hangs; no open leaks.
 TEST(Hostile, DeviceNamesLeadNowhereElse)
 {
     pid_t helper = startHelperd();
@@ -95,8 +93,7 @@ TEST(Hostile, DeviceNamesLeadNowhereElse)
     EXPECT_EQ(1, countOf(err, "open of \"" + std::string(255, 'x') + "\" refused: File name too long\n")); // cut to fit
 }
 
-// Whoever owns the helper directory swaps what the helper makes there for
-// links to a root file while helpers start: the file keeps mode and owner.
+// The helper directory's owner turns what helpers make there into links.
 TEST(Hostile, SocketAppearsWithItsModeAndGroup)
 {
     if (geteuid() != 0)
@@ -134,8 +131,7 @@ TEST(Hostile, SocketAppearsWithItsModeAndGroup)
     EXPECT_EQ(0u, victim.st_gid);
 }
 
-// A full table closes its longest idle connection for a new one; one user
-// holds its share of the connections at most, so root's query gets through.
+// A full table closes its longest idle connection; one user holds its share.
 TEST(Limits, IdleConnectionsAndOtherUsersGiveWay)
 {
     pid_t helper = startHelperd({"--connections", "2", "--busy", "1"});
@@ -167,9 +163,8 @@ TEST(Limits, IdleConnectionsAndOtherUsersGiveWay)
     EXPECT_EQ(2, countOf(readFile("/home/helperd.err"), "closed: too many connections of its user\n"));
 }
 
-// With every connection at work a new one is answered busy. A request
-// waits for its share of the buffer budget and gets it as soon as another
-// request gives it back; one that never completes is dropped at its deadline.
+// Busy answers; a request gets its budget share once another gives it back;
+// one that never completes is dropped at its deadline.
 TEST(Limits, BusyBudgetAndDeadline)
 {
     pid_t helper = startHelperd({"--connections", "2", "--busy", "1", "--budget", "8192"});
@@ -197,9 +192,8 @@ TEST(Limits, BusyBudgetAndDeadline)
     EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("dropped: request not complete within 0.2 s\n"));
 }
 
-// Output nobody reads holds up nothing: log lines and diagnostics that a
-// pipe cannot take at once are dropped and counted, each count written once
-// its pipe drains; a pipe whose reader left harms nothing either.
+// Lines a pipe cannot take at once are dropped and counted, the count written
+// once when it drains; a pipe whose reader left harms nothing.
 TEST(Limits, UnreadOutputHoldsUpNothing)
 {
     alarm(10); // a helper waiting on a pipe would hang the test
@@ -240,8 +234,7 @@ TEST(Limits, UnreadOutputHoldsUpNothing)
     alarm(0);
 }
 
-// A log on a full disk: the line cut short is ended, and the count of lines
-// lost noted, once there is room again.
+// A full disk: the line cut short is ended, the lines lost counted later.
 TEST(Limits, LogOnAFullDisk)
 {
     mkdir("/home/small", 0755);
@@ -257,9 +250,7 @@ TEST(Limits, LogOnAFullDisk)
     EXPECT_EQ(0, stopHelperd(helper));
 }
 
-// Anything but a regular file at the configuration path or the backup path
-// is refused at once: a FIFO or an endless device would hang the reader and
-// the copy, a link would be written through.
+// Only regular configuration and backup files: no hang, no writing through links.
 TEST(Hostile, OnlyRegularConfigurationFiles)
 {
     pid_t helper = startHelperd({"-l", "/home/events.log"});
@@ -292,8 +283,7 @@ TEST(Hostile, OnlyRegularConfigurationFiles)
     EXPECT_EQ(6, countOf(log, "\"ERROR: Writing the topology values to the file failed.\\n\""));
 }
 
-// The store lock: a stopped holder makes a store give up after its wait; the
-// lock file is not for others; a link there is refused and makes nothing.
+// A held lock makes a store give up; the lock is not for others, nor a link.
 TEST(Hostile, StoreLockIsBoundedAndNotForOthers)
 {
     pid_t helper = startHelperd({"-g", "100", "-M", "660"});

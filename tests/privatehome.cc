@@ -1,6 +1,4 @@
-// A private mount namespace with a fresh tmpfs over /home, so tests and
-// fuzzers use the real fixed paths without touching the host; a socket on
-// the helper path inside it, and whole files.
+// A private /home for tests and fuzzers; the helper socket; whole files.
 #include "testutil.h"
 
 #include <cerrno>

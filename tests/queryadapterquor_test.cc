@@ -1,6 +1,4 @@
-// The commands end to end: options, outcomes and reports of queryadapterquor,
-// storetopology and tamskdev, against the stand-in helper in this test's
-// private /home. Long expected outputs are in tests/golden.
+// The commands end to end against the stand-in helper.
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -41,8 +39,7 @@ TEST(OperatorCommands, CommandLinesAndOutcomes)
     EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), "B00:0:3 \n");
 }
 
-// Operators storing at the same time lose no update; a device stream
-// written and read back through the helper is byte-exact.
+// Concurrent stores lose no update; a device stream round trip is exact.
 TEST(OperatorCommands, ConcurrentStoresAndDeviceStreamThroughTheHelper)
 {
     pid_t helper = startHelperd();
@@ -70,8 +67,7 @@ TEST(OperatorCommands, ConcurrentStoresAndDeviceStreamThroughTheHelper)
     EXPECT_EQ(0, stopHelperd(helper));
 }
 
-// Every outcome and report of the modelled adapters, against the transcript
-// in golden/query.txt; stored values come from the configuration file.
+// Every outcome and report of the modelled adapters.
 TEST(QueryOutcome, AnswersAndReportsOfTheModel)
 {
     mkdir("/home/tamsk", 0755);
@@ -84,10 +80,8 @@ TEST(QueryOutcome, AnswersAndReportsOfTheModel)
     EXPECT_EQ(readFile("/home/helperd.err"), ""); // clients that leave between packets are no news
 }
 
-// The helper answering from the Fibre Channel hosts of a sysfs tree (a copy of
-// tests/data/sysfs, with the class links made here): reports and texts, a port coming online under the
-// running helper beside a stored value, then hostile entries that change
-// nothing but have every query still end in time.
+// Answers from a copy of tests/data/sysfs: a port comes online under the
+// helper; hostile entries change nothing, and every query ends in time.
 TEST(QueryOutcome, AnswersFromTheFibreChannelHostsOfASysfsTree)
 {
     unlink(TAMSK_CONFIG_FILE); // no stored values

@@ -1,5 +1,4 @@
-// Test support: the shipped programs and the stand-in helper, run inside the
-// private /home every test program enters first.
+// Test support: the shipped programs and the stand-in helper.
 #include "testutil.h"
 
 #include "tamskversion.h"
