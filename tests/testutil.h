@@ -1,6 +1,4 @@
-// Test support: a private /home, the shipped programs run inside it with
-// their output captured, the stand-in helper started and stopped, and the
-// headers every test uses.
+// Test support: a private /home, the programs and the helper run in it.
 #ifndef TESTUTIL_H
 #define TESTUTIL_H
 
@@ -21,26 +19,20 @@
 #include <unistd.h>
 #include <vector>
 
-// privatehome.cc, which the fuzz targets and the benchmark link alone.
-// enterPrivateHome: a mount namespace (and user namespace when not root)
-// with a fresh tmpfs over /home; exits 99 on failure.
-void enterPrivateHome();
-// A socket connected to the helper path (-1 when nobody listens), or with
-// listen set, listening there in place of a helper.
-int helperSocket(bool listen = false);
+// privatehome.cc (linked alone by the fuzz targets and the benchmark).
+void enterPrivateHome(); // a fresh tmpfs over /home in new namespaces; exits 99 on failure
+int helperSocket(bool listen = false); // connected to the helper path (-1: nobody), or listening there
 std::string readFile(const std::string &path); // "" when missing
 void writeFile(const std::string &path, const std::string &text);
 
-// testutil.cc. Programs run with argv (under the emulator in a cross build),
-// stdin from inPath ("" is inherited); statuses are exit statuses, or
-// 128 + signal.
+// testutil.cc. Programs run under the emulator of a cross build, stdin from
+// inPath ("": inherited); statuses are exit statuses, or 128 + signal.
 struct RunResult { int status; std::string out, err; };
 RunResult runProgram(const std::vector<std::string> &argv, const std::string &inPath = "/dev/null");
 pid_t startProgram(const std::vector<std::string> &argv, const std::string &outPath,
                    const std::string &errPath, const std::string &inPath = "/dev/null");
 int waitProgram(pid_t pid);
-// ioctlhelperd once it accepts connections (-1 when it exited), its
-// diagnostics in errPath; stopHelperd sends SIGTERM and waits.
+// ioctlhelperd once it accepts connections (-1: it exited); stop: SIGTERM and wait.
 pid_t startHelperd(const std::vector<std::string> &args = {}, const std::string &errPath = "/home/helperd.err");
 int stopHelperd(pid_t pid);
 int countOf(const std::string &text, const std::string &part);
