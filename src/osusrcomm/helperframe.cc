@@ -96,8 +96,7 @@ int32_t recvHelperPkt(int fd, void *buf, int32_t max)
     int32_t len = getHdr(buf).pktlen;
     if (len > max)
         return max - len;
-    errno = 0;
-    if (len <= 0)
+    if (len <= 0) // errno is still 0 from the peek
         return 0;
     return transferAll(fd, buf, len, false, "r2.", "recv2 errno = %d, fd = %d\n");
 }
