@@ -1,7 +1,6 @@
 /* SPDX-FileCopyrightText: 2026 tamsk developers */
 /* SPDX-License-Identifier: MIT */
-/* Device stream transfer through the ioctl helper, in chunks of at most
-   1024 data bytes. */
+/* Device stream transfer through the ioctl helper, in chunks of at most 1024 data bytes. */
 #include "helperhdr.h"
 #include "platform.h"
 
