@@ -275,7 +275,7 @@ void setIdle(const Connection *c, bool idle)
         return;
     std::lock_guard<std::mutex> hold(tableLock);
     Slot &s = table[size_t(c->slot)];
-    if (idle && !s.idle)
+    if (idle) // called only when the state changes
         s.idleSince = Clock::now();
     s.idle = idle;
 }
@@ -374,38 +374,37 @@ int takeSlot(int sock, uid_t user, bool *busy, const char **why)
 {
     std::lock_guard<std::mutex> hold(tableLock);
     int32_t usersOwn = 0;
-    int free = -1, oldest = -1;
+    const size_t none = table.size();
+    size_t free = none, oldest = none;
     for (size_t i = 0; i < table.size(); ++i) {
         const Slot &s = table[i];
         if (!s.used || s.closed) {
-            free = !s.used && free < 0 ? int(i) : free;
+            free = !s.used && free == none ? i : free;
             continue;
         }
         usersOwn += s.user == user;
-        if (s.idle && !s.busy && (oldest < 0 || s.idleSince < table[size_t(oldest)].idleSince))
-            oldest = int(i);
+        if (s.idle && !s.busy && (oldest == none || s.idleSince < table[oldest].idleSince))
+            oldest = i;
     }
     *why = "too many connections of its user";
     if (usersOwn >= helperLimits.perUser)
         return -1;
-    if (activeConnections >= helperLimits.connections && oldest >= 0) {
-        shutdown(table[size_t(oldest)].sock, SHUT_RDWR); // its thread sees the client leave
-        table[size_t(oldest)].closed = true;
+    if (activeConnections >= helperLimits.connections && oldest != none) {
+        shutdown(table[oldest].sock, SHUT_RDWR); // its thread sees the client leave
+        table[oldest].closed = true;
         --activeConnections;
         diagnose("idle connection closed to make room for a new one");
     }
     *busy = activeConnections >= helperLimits.connections;
     *why = "too many connections";
     if ((*busy && busyConnections >= helperLimits.busy) ||
-        (free < 0 && table.size() >= size_t(2 * (helperLimits.connections + helperLimits.busy))))
+        (free == none && table.size() >= size_t(2 * (helperLimits.connections + helperLimits.busy))))
         return -1; // the slots beyond the limits belong to connections still ending
     ++(*busy ? busyConnections : activeConnections);
-    if (free < 0) {
-        free = int(table.size());
+    if (free == none)
         table.push_back({});
-    }
-    table[size_t(free)] = {true, *busy, true, false, user, sock, Clock::now()};
-    return free;
+    table[free] = {true, *busy, true, false, user, sock, Clock::now()};
+    return int(free);
 }
 
 void giveSlotBack(int slot)

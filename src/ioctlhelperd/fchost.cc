@@ -28,7 +28,7 @@ constexpr uint32_t PORT_ONLINE_0 = 1u << 15; // port n: bit 15 - n
 // One port: the class/fc_host entry and where it sorts within its adapter.
 struct FcPort {
     uint32_t function, hostNo;
-    char name[16];
+    char name[sizeof "host4294967295"];
 };
 
 // One PCI device; key holds domain, bus and device (domain << 16 | bus << 8 | device).
@@ -348,8 +348,12 @@ int32_t fcHostQuery(const char *sysfsDir, AdapterQuery *q)
     FcTable t;
     scanHosts(root, &t);
     int32_t index = adapterIndex(name);
-    int32_t held = index < t.count ? std::min(t.adapters[index].portCount, AP_MAX_PORTS) : 0;
-    int32_t rc = index < t.count ? queryProblem(type, port, held) : RC_NO_ADAPTER;
+    if (index >= t.count) {
+        close(root);
+        return RC_NO_ADAPTER;
+    }
+    int32_t held = std::min(t.adapters[index].portCount, AP_MAX_PORTS);
+    int32_t rc = queryProblem(type, port, held);
     HostAttrs hosts[AP_MAX_PORTS];
     for (int32_t i = 0; rc == 0 && i < held; ++i)
         readHost(root, t.adapters[index].ports[i].name, &hosts[i]);
