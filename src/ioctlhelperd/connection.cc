@@ -275,7 +275,7 @@ void setIdle(const Connection *c, bool idle)
         return;
     std::lock_guard<std::mutex> hold(tableLock);
     Slot &s = table[size_t(c->slot)];
-    if (idle) // called only when the state changes
+    if (idle && !s.idle)
         s.idleSince = Clock::now();
     s.idle = idle;
 }
