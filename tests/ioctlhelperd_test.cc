@@ -55,6 +55,7 @@ TEST(Helperd, ModelBadRequestsAndEventLog)
     expectQuery("wyrafc053", 1, 0, 53, 0);
     expectQuery("wyrafc001", 1, 0, 0, 2); // the built-in adapters are gone
     expectQuery("a\nb", 1, 0, 0, 2);
+    expectQuery("", 1, 0, 0, 2);
     for (auto [text, ret] : {std::pair<std::string, int>{"apGetTopology: \"B00\"\tport 1\\ bell\x07\x7f \xff\n", 0},
                              {std::string(512, 'x'), EINVAL}, {"note", 5}, {"note", 5}})
         EXPECT_EQ(ret, message(text)) << text;
