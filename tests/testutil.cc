@@ -110,7 +110,7 @@ std::string transcribe(const std::string &name)
             argv[0] = program == p[0] ? p[1] : argv[0];
         RunResult r = runProgram(argv);
         std::string out = withoutFd(r.out + r.err);
-        const std::string shown[][2] = {{argv[0], program}, {TAMSK_VERSION, "{version}"}, {DATA_DIR, "{data}"}};
+        const std::string shown[][2] = {{DATA_DIR, "{data}"}, {argv[0], program}, {TAMSK_VERSION, "{version}"}};
         for (const auto &s : shown)
             for (size_t at = 0; (at = out.find(s[0], at)) != std::string::npos; at += s[1].size())
                 out.replace(at, s[0].size(), s[1]);
