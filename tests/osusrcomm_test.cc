@@ -1,6 +1,5 @@
-// Tests of the helper client (framing, ioctl relay, device streams) against a
-// scripted helper; what each call returns and reports is compared with
-// transcripts in tests/golden.
+// The helper client (framing, ioctl relay, device streams) against a scripted helper; what each call
+// returns and reports is compared with transcripts in tests/golden.
 #include "platform.h"
 #include "scriptedpeer.h"
 #include "testutil.h"
@@ -9,7 +8,6 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/time.h>
-#include <sys/un.h>
 #include <thread>
 
 // Seams linked instead of platform.o: pauses are only recorded; allocation fails while failAlloc is
@@ -20,18 +18,11 @@ static void *packet = nullptr;
 void tamsk::quorHelperPause(unsigned seconds) { pauses.push_back(seconds); }
 void *tamsk::quorAllocPacket(size_t size) { return packet = failAlloc ? nullptr : malloc(size); }
 extern "C" void __real_free(void *);
-extern "C" void __wrap_free(void *p)
-{
-    packet = p == packet ? nullptr : packet;
-    __real_free(p);
-}
+extern "C" void __wrap_free(void *p) { packet = p == packet ? nullptr : packet, __real_free(p); }
 
 namespace {
 
-std::string pkt(HelperHdr h, const std::string &payload = "")
-{
-    return std::string(reinterpret_cast<const char *>(&h), sizeof h) + payload;
-}
+std::string pkt(HelperHdr h, const std::string &p = "") { return std::string(reinterpret_cast<char *>(&h), sizeof h) + p; }
 
 std::string answer(uint32_t xfer, int32_t ret = 0, const std::string &payload = "", uint32_t cmd = 0)
 {
@@ -48,53 +39,47 @@ std::string bytes(size_t n, int seed)
     return s;
 }
 
-// The scripted helper: per connection, its answers (scriptedpeer.h), paused so that the client's
-// waits get interrupted.
-struct Peer { std::vector<Packets> conns; Packets got = {}; std::promise<void> started = {}; };
-
-void serve(Peer *p, int listener)
-{
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr); // the alarms are for the client
-    const timeval limit = {3, 0};              // a client that stops early ends the script
-    setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    p->started.set_value();
-    for (const Packets &answers : p->conns)
-        answerConnection(accept(listener, nullptr, nullptr), answers, &p->got, 5000);
-    close(listener); // refuses any connection beyond the script
-    unlink(TAMSK_HELPER_SOCKET);
-}
-
-struct Captured { int32_t rc; std::string out, err; int fd; }; // fd: the client's socket
+// The scripted helper: per connection, its answers (scriptedpeer.h); got: the requests it took.
+struct Peer { std::vector<Packets> conns; Packets got = {}; };
 
 // Runs call with standard output and error captured and SIGALRM every millisecond, while the
-// peer, when given, serves the helper socket. The call must not leave its socket open.
-Captured run(const std::function<int32_t()> &call, Peer *peer = nullptr)
+// peer, when given, serves the helper socket, pausing so that the client's waits get interrupted.
+// The call must not leave its socket open.
+RunResult run(const std::function<int32_t()> &call, Peer *peer = nullptr)
 {
     std::thread server;
+    std::promise<void> started;
     if (peer) {
-        int listener = helperSocket(true);
-        EXPECT_GE(listener, 0);
-        server = std::thread(serve, peer, listener);
-        peer->started.get_future().wait(); // a starting thread may hold a descriptor for a moment
+        server = std::thread([peer, &started, listener = helperSocket(true)] {
+            sigset_t all;
+            sigfillset(&all);
+            pthread_sigmask(SIG_BLOCK, &all, nullptr); // the alarms are for the client
+            const timeval limit = {3, 0};              // a client that stops early ends the script
+            setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            started.set_value();
+            for (const Packets &answers : peer->conns)
+                answerConnection(accept(listener, nullptr, nullptr), answers, &peer->got, 5000);
+            close(listener); // refuses any connection beyond the script
+            unlink(TAMSK_HELPER_SOCKET);
+        });
+        started.get_future().wait(); // a starting thread may hold a descriptor for a moment
     }
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    Captured c = {0, "", "", dup(0)};
-    close(c.fd);
+    const int lowestFree = dup(0); // where the client's socket goes
+    close(lowestFree);
     struct sigaction onAlarm = {};
     onAlarm.sa_handler = [](int) {}; // no SA_RESTART: a blocked call fails with EINTR
     sigaction(SIGALRM, &onAlarm, nullptr);
     itimerval every = {{0, 1000}, {0, 1000}}, off = {};
     setitimer(ITIMER_REAL, &every, nullptr);
-    c.rc = call();
+    RunResult c = {call(), "", ""};
     setitimer(ITIMER_REAL, &off, nullptr);
     c.out = testing::internal::GetCapturedStdout();
     c.err = testing::internal::GetCapturedStderr();
     if (peer)
         server.join();
-    EXPECT_EQ(close(c.fd), -1) << "socket left open";
+    EXPECT_EQ(close(lowestFree), -1) << "socket left open";
     EXPECT_EQ(packet, nullptr) << "packet not freed";
     return c;
 }
@@ -134,18 +119,16 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
         send(sv[1], k.waiting.data(), k.waiting.size(), 0);
         shutdown(sv[1], k.gone ? SHUT_RDWR : SHUT_WR);
-        // Which calls clear the packet buffer first shows beyond the header,
-        // whose bytes differ with the byte order.
+        // Which calls clear the packet buffer first shows beyond the header (its bytes vary by byte order).
         memset(buf, 'g', sizeof buf);
-        Captured c = run([&] { return k.call(sv[0]); });
+        RunResult c = run([&] { return k.call(sv[0]); });
         ssize_t unread = recv(sv[0], scratch, sizeof scratch, MSG_DONTWAIT); // -1: the socket was closed
         const size_t n = k.waiting.size();
         transcript += "== " + std::string(k.what) + (k.gone ? " to nobody" : "") + " with " + std::to_string(n) +
-                      " bytes -> " + std::to_string(c.rc) + ", " +
+                      " bytes -> " + std::to_string(c.status) + ", " +
                       (unread > 0 && size_t(unread) == n ? "all" : std::to_string(unread)) + " unread, " +
                       std::to_string(std::count(buf + 20, buf + 64, 0)) + " of 44 bytes zero\n" + withoutFd(c.err);
-        for (int fd : sv)
-            close(fd);
+        close(sv[0]), close(sv[1]);
     }
     EXPECT_EQ(transcript, golden("framing.txt"));
     EXPECT_TRUE(std::string(buf, 36) == whole);
@@ -183,17 +166,15 @@ TEST(IoctlRelay, ResultsAndReports)
         failAlloc = k.noMemory;
         pauses.clear();
         // Without standard input, so that the client's socket is descriptor 0.
-        Captured c = run([&] { close(0); return tamskioctl(27, &data[0], k.len); }, k.conns.empty() ? nullptr : &p);
+        RunResult c = run([&] { close(0); return tamskioctl(27, &data[0], k.len); }, k.conns.empty() ? nullptr : &p);
         EXPECT_EQ(fcntl(0, F_GETFD), -1) << "socket left open";
         dup2(stdinCopy, 0);
-        transcript += "== " + std::string(k.what) + " -> " + std::to_string(c.rc) + " after " +
+        transcript += "== " + std::string(k.what) + " -> " + std::to_string(c.status) + " after " +
                       std::to_string(pauses.size()) + " pauses\n" + withoutFd(c.err);
         EXPECT_TRUE(data == k.data);
         EXPECT_EQ(pauses, std::vector<unsigned>(pauses.size(), 10));
-        if (&k == cases) { // the exact bytes of one whole exchange
-            EXPECT_TRUE(p.got == Packets({pkt({21, HELPER_DEV_OPEN, 0, 0, 27}, std::string(1, 0)),
-                        pkt({1132, HELPER_DEV_IOCTL, 1132, 0, 27}, sent), CLOSE_REQUEST}));
-        }
+        EXPECT_TRUE(&k != cases || p.got == Packets({pkt({21, HELPER_DEV_OPEN, 0, 0, 27}, std::string(1, 0)),
+                    pkt({1132, HELPER_DEV_IOCTL, 1132, 0, 27}, sent), CLOSE_REQUEST})); // one whole exchange's bytes
     }
     EXPECT_EQ(transcript, golden("relay.txt"));
     close(stdinCopy);
@@ -222,22 +203,20 @@ TEST(DeviceStream, TransfersInChunksOf1024Bytes)
         Peer p{{k.answers}};
         failAlloc = k.noMemory;
         // A read runs without standard input, so its socket is descriptor 0.
-        Captured c = run([&] { return k.write ? tamskdevwr("strm0") : (close(0), tamskdevrd("strm0")); },
-                         k.answers.empty() ? nullptr : &p);
-        failAlloc = false;
+        RunResult c = run([&] { return k.write ? tamskdevwr("strm0") : (close(0), tamskdevrd("strm0")); },
+                          k.answers.empty() ? nullptr : &p);
         size_t moved = k.write ? size_t(ftell(stdin)) : c.out.size();
-        transcript += "== " + std::string(k.what) + " -> " + std::to_string(c.rc) + ", " + std::to_string(moved) +
+        transcript += "== " + std::string(k.what) + " -> " + std::to_string(c.status) + ", " + std::to_string(moved) +
                       " bytes moved\n" + withoutFd(c.err);
         EXPECT_TRUE(c.out == (k.write ? "" : data.substr(0, moved)));
         EXPECT_TRUE(k.write || fcntl(0, F_GETFD) == -1) << "socket left open";
         EXPECT_TRUE(k.answers.empty() || p.got.back() == CLOSE_REQUEST) << "no close request";
-        if (&k == cases) { // a read request names the most the client takes
-            EXPECT_EQ(p.got.at(1), pkt({20, HELPER_DEV_READ, 1044, 0, 0}));
-        } else if (&k == cases + 2) { // exact bytes: each write repeats the cmd word of the answer before
-            EXPECT_TRUE(p.got == Packets({pkt({26, HELPER_DEV_OPEN, 0, 0, 0xFFFFFFFF}, std::string("strm0", 6)),
-                        pkt({1044, HELPER_DEV_WRITE, 1044, 0, 100}, data.substr(0, 1024)),
-                        pkt({21, HELPER_DEV_WRITE, 21, 0, 101}, data.substr(1024, 1)), CLOSE_REQUEST}));
-        }
+        // A read request names the most the client takes; each write repeats the cmd word of the answer before.
+        EXPECT_TRUE(&k != cases || p.got.at(1) == pkt({20, HELPER_DEV_READ, 1044, 0, 0}));
+        EXPECT_TRUE(&k != cases + 2 ||
+                    p.got == Packets({pkt({26, HELPER_DEV_OPEN, 0, 0, 0xFFFFFFFF}, std::string("strm0", 6)),
+                                      pkt({1044, HELPER_DEV_WRITE, 1044, 0, 100}, data.substr(0, 1024)),
+                                      pkt({21, HELPER_DEV_WRITE, 21, 0, 101}, data.substr(1024, 1)), CLOSE_REQUEST}));
     }
     EXPECT_EQ(transcript, golden("stream.txt"));
 }

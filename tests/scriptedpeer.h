@@ -2,7 +2,6 @@
 #ifndef SCRIPTEDPEER_H
 #define SCRIPTEDPEER_H
 
-#include <algorithm>
 #include <string>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -11,12 +10,10 @@
 
 using Packets = std::vector<std::string>;
 
-// Answers one connection and closes it: for each answer takes a packet (kept
-// in got when given) and sends the answer, after pauseUs and again after its
-// header when pauseUs is set; an empty answer closes the connection at once.
-// After the last it ends its sending and takes what the client still sends
-// until the client leaves, so no answer is lost to a reset. Each wait is
-// bounded by 3 seconds.
+// Answers one connection and closes it: for each answer takes a packet (kept in got when given) and
+// sends the answer, its header and payload each after pauseUs; an empty answer closes at once. Then
+// it ends its sending and takes what the client still sends, so no answer is lost to a reset. Each
+// wait is bounded by 3 seconds.
 inline void answerConnection(int conn, const Packets &answers, Packets *got, unsigned pauseUs)
 {
     const timeval limit = {3, 0};
@@ -30,15 +27,14 @@ inline void answerConnection(int conn, const Packets &answers, Packets *got, uns
             got->emplace_back(buf, size_t(n));
         if (a.empty())
             return (void)close(conn); // the helper leaves
-        const size_t part = std::min<size_t>(a.size(), pauseUs ? 20 : a.size()); // the header, then the payload
+        const size_t part = pauseUs && a.size() > 20 ? 20 : a.size(); // the header, then the payload
         usleep(pauseUs);
         send(conn, a.data(), part, MSG_NOSIGNAL);
         usleep(pauseUs);
         send(conn, a.data() + part, a.size() - part, MSG_NOSIGNAL);
     }
     shutdown(conn, SHUT_WR);
-    while (recv(conn, buf, sizeof buf, 0) > 0) {
-    }
+    while (recv(conn, buf, sizeof buf, 0) > 0) {}
     close(conn);
 }
 

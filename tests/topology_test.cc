@@ -1,7 +1,5 @@
-// Topology text forms, loading, lookup and store, with the relay replaced by
-// a recorder of the trace events and messages it is handed, and the store's
-// file operations behind wrappers that fail one call on demand. What loads,
-// lookups and stores send is compared with transcripts in tests/golden.
+// Topology text forms, loading, lookup and store, with the relay replaced by a recorder of what it
+// is handed and the store's file operations failing one call on demand; compared with tests/golden.
 #include "osslnxadaptconfig.h"
 #include "testutil.h"
 
@@ -11,9 +9,7 @@
 
 namespace {
 
-// What the library handed over, in order: "#20581 b00 1 100 0 0" for a trace
-// event (its id and data words), or a message's text.
-std::vector<std::string> sent;
+std::vector<std::string> sent; // in order: "#20581 b00 1 100 0 0" for a trace event, or a message
 int32_t traceResult = 0; // what the relay answers a trace event
 const std::string BACKUP = std::string(TAMSK_CONFIG_FILE) + ".bak";
 
@@ -24,9 +20,8 @@ std::string tableText()
     return text;
 }
 
-// One step for a transcript: its title, the table after it (a long one by
-// its size and last record), then everything sent, a message piece that does
-// not end a line marked with a backslash.
+// A transcript step: its title, the table (a long one by its size and last record), then all sent,
+// a message piece that does not end a line marked with a backslash.
 std::string step(const std::string &title)
 {
     std::string s = "== " + title + "\n", table = tableText();
@@ -39,8 +34,7 @@ std::string step(const std::string &title)
     return s;
 }
 
-// The start of a text with its unprintable bytes escaped.
-std::string escaped(const std::string &text)
+std::string escaped(const std::string &text) // its start, unprintable bytes escaped
 {
     std::string e;
     char hex[8];
@@ -51,27 +45,13 @@ std::string escaped(const std::string &text)
     return e;
 }
 
-struct Topology : testing::Test {
-    void SetUp() override
-    {
-        mkdir("/home/tamsk", 0755);
-        mkdir("/home/tamsk/config", 0755);
-        unlink(TAMSK_CONFIG_FILE);
-        unlink(BACKUP.c_str());
-        sent.clear();
-    }
+struct Topology : testing::Test { // each case writes or removes the file and backup it needs
+    void SetUp() override { mkdir("/home/tamsk", 0755); mkdir("/home/tamsk/config", 0755); sent.clear(); }
 };
 
-// File operations fail on demand: the failAt-th call while armed fails once,
-// and failed names it.
-int failAt = 0, calls = 0;
+int failAt = 0, calls = 0; // while failAt is set, the failAt-th file operation fails, and failed names it
 const char *failed = nullptr;
-bool failNow(const char *call)
-{
-    bool fail = failAt > 0 && ++calls == failAt;
-    failed = fail ? call : failed;
-    return fail;
-}
+bool failNow(const char *call) { return failAt > 0 && ++calls == failAt && (failed = call); }
 
 } // namespace
 
@@ -85,12 +65,8 @@ extern "C" int32_t tamskioctl(uint32_t, void *data, uint32_t len)
         char text[80];
         snprintf(text, sizeof text, "#%u %x %x %x %x %d", t.eventId, t.d1, t.d2, t.d3, t.d4, t.d5);
         sent.push_back(text);
-        AdapterDds rest; // all but the event's own words is zero
-        memset(&rest, 0, sizeof rest);
-        rest.length = AP_DDS_SIZE;
-        rest.command = AP_USER_TRACE;
-        rest.trace = {{}, t.eventId, t.d1, t.d2, t.d3, t.d4, t.d5, {}};
-        EXPECT_EQ(memcmp(&rest, &block, sizeof rest), 0) << text;
+        static const uint8_t zero[sizeof t.pad508] = {}; // all but the event's own words is zero
+        EXPECT_TRUE(!memcmp(t.pad8, zero, sizeof t.pad8) && !memcmp(t.pad508, zero, sizeof t.pad508)) << text;
         errno = EIO;
         return traceResult;
     }
@@ -101,19 +77,12 @@ extern "C" int32_t tamskioctl(uint32_t, void *data, uint32_t len)
 
 extern "C" {
 FILE *__real_fdopen(int, const char *);
-int __real_fclose(FILE *);
-size_t __real_fread(void *, size_t, size_t, FILE *);
-size_t __real_fwrite(const void *, size_t, size_t, FILE *);
-int __real_fseek(FILE *, long, int);
+int __real_fclose(FILE *), __real_fseek(FILE *, long, int), __real_system(const char *);
+size_t __real_fread(void *, size_t, size_t, FILE *), __real_fwrite(const void *, size_t, size_t, FILE *);
 long __real_ftell(FILE *);
-int __real_system(const char *);
 
-FILE *__wrap_fdopen(int fd, const char *mode)
-{
-    return failNow("fdopen") ? (errno = EIO, nullptr) : __real_fdopen(fd, mode);
-}
-// A failing close loses what was still buffered, as on a full disk.
-int __wrap_fclose(FILE *f)
+FILE *__wrap_fdopen(int fd, const char *m) { return failNow("fdopen") ? (errno = EIO, nullptr) : __real_fdopen(fd, m); }
+int __wrap_fclose(FILE *f) // a failing close loses what was still buffered, as on a full disk
 {
     bool fail = failNow("fclose");
     if (fail)
@@ -121,8 +90,7 @@ int __wrap_fclose(FILE *f)
     int r = __real_fclose(f);
     return fail ? (errno = ENOSPC, EOF) : r;
 }
-// A failing read loses what it read, but garbles the stored pair instead, so
-// the read-back's comparison has to catch it.
+// A failing read loses what it read, or garbles the stored pair so that the read-back must catch it.
 size_t __wrap_fread(void *p, size_t size, size_t n, FILE *f)
 {
     bool fail = failNow("fread");
@@ -132,10 +100,7 @@ size_t __wrap_fread(void *p, size_t size, size_t n, FILE *f)
         pair[0] ^= 1;
     return fail && !pair ? 0 : got;
 }
-size_t __wrap_fwrite(const void *p, size_t size, size_t n, FILE *f)
-{
-    return failNow("fwrite") ? 0 : __real_fwrite(p, size, n, f);
-}
+size_t __wrap_fwrite(const void *p, size_t s, size_t n, FILE *f) { return failNow("fwrite") ? 0 : __real_fwrite(p, s, n, f); }
 int __wrap_fseek(FILE *f, long off, int whence) { return failNow("fseek") ? -1 : __real_fseek(f, off, whence); }
 long __wrap_ftell(FILE *f) { return failNow("ftell") ? -1 : __real_ftell(f); }
 int __wrap_system(const char *command) { return failNow("system") ? -1 : __real_system(command); }
@@ -152,13 +117,11 @@ TEST(TopologyText, ValueTextsAndTableForms)
     memset(topologyAry, 0, sizeof topologyAry);
     topologyAry[0] = {0xB00, 0, 2};
     topologyAry[1] = {0xB00, 1, 3};
-    const std::string tooSmall =
-        "ERROR: the input sting is too small to hold the string representaiton of the topology array \n";
     const struct { int32_t len; int32_t withIndex; std::string text; int32_t fit; } cases[] = {
         {100, 1, "0  B00:0:2 \n1  B00:1:3 \n", 1},
         {19, 0, "B00:0:2 \nB00:1:3 \n", 1}, // exactly len - 1 characters
-        {18, 0, tooSmall.substr(0, 17), 0},
-        {10, 7, tooSmall.substr(0, 9), 0},
+        {18, 0, "ERROR: the input ", 0},
+        {10, 7, "ERROR: th", 0},
         {200, 2, "B00:0:2 \nB00:1:3 \n", 1}, // only exactly 1 selects the index
         {0, 0, "untouched", 0},
         {-1, 0, "untouched", 0},
@@ -273,21 +236,15 @@ TEST_F(Topology, StoreWithAnyFileOperationFailingKeepsThePreviousContent)
         writeFile(TAMSK_CONFIG_FILE, before);
         writeFile(BACKUP, "B06:9:9 \n"); // older, of another length
         sent.clear();
-        calls = 0;
-        failAt = at;
-        failed = nullptr;
+        calls = 0, failAt = at, failed = nullptr;
         int32_t r = apStoreTopology(0xB06, 2, 4, 0);
         failAt = 0;
         std::string file = readFile(TAMSK_CONFIG_FILE);
         EXPECT_TRUE(file == before || readFile(BACKUP) == before) << at;
         EXPECT_TRUE(r == 0 ? file == tableText() : r == -1) << at;
         transcript += std::to_string(at) + " " + (failed ? failed : "none") + " -> " + std::to_string(r);
-        for (std::string e : sent) { // an event without its trailing zero words, a message by its first word
-            e = e[0] == '#' ? e.substr(1) : "'" + e.substr(0, e.find(' ')) + "'";
-            while (e.size() > 5 && e.compare(e.size() - 2, 2, " 0") == 0)
-                e.resize(e.size() - 2);
-            transcript += ", " + e;
-        }
+        for (const std::string &e : sent) // a message by its first word
+            transcript += ", " + (e[0] == '#' ? e.substr(1) : "'" + e.substr(0, e.find(' ')) + "'");
         transcript += "\n";
     }
     EXPECT_EQ(transcript, golden("topology-faults.txt"));
