@@ -4,6 +4,7 @@
 #include "testutil.h"
 
 #include <cerrno>
+#include <glob.h>
 #include <gtest/gtest.h>
 #include <stdio_ext.h>
 
@@ -150,33 +151,17 @@ TEST(TopologyText, ValueTextsAndTableForms)
 
 TEST_F(Topology, LoadsFileFormsAndLooksUp)
 {
-    std::string limit; // 256 records: the last is read, more are not
-    for (int i = 0; i < 257; ++i)
-        limit += i < 255 ? "1\n" : "2:0:9\n";
-    const std::string files[] = {
-        "B00:0:2 \nB00:1:3 \n",
-        "\tb06 :-1 :+1;_.\r\n", // only digits, letters, ':' and newlines count
-        "\xE9 0xa06:1:1\nA00:0:1\n",
-        "123456789AB:99999999999:1\n", // 32-bit saturation
-        "\n\nB00:0:1\n\n10B00:256:4\nB06:12:0\n",
-        "B06:1:1\nB00:3:9 \n",
-        "0:1:1\n:::\nB00\nB06:3:1\n", // no gap behind skipped records
-        "b0g:1a:1a\n",              // digits of the field's base only
-        "AZ9:1:1\naz9:2:1\n",       // letters up to Z and z count too
-        "", "   \t ", "\n \n\n",
-        std::string(300, '1') + "\nB00:1:1",               // overlong record skipped
-        std::string(254, '0') + "1\n" + std::string(253, '0') + "1\n", // 255 characters: too long; 254 fit
-        "B00:1:1\n" + std::string(1, '\0') + "B06:1:1\n", // text ends at NUL
-        limit,
-        "B00:0:2 \nB00:1:3 \nB00:1:4 \n",
-    };
+    glob_t files; // sample configuration files, each loaded into an empty table
+    ASSERT_EQ(0, glob(DATA_DIR "/config/*.dat", 0, nullptr, &files));
     std::string transcript;
-    for (const std::string &file : files) {
+    for (size_t i = 0; i < files.gl_pathc; ++i) {
+        const std::string file = readFile(files.gl_pathv[i]);
         writeFile(TAMSK_CONFIG_FILE, file);
         memset(topologyAry, 0, sizeof topologyAry);
         parseConfigDataFile();
         transcript += step("load \"" + escaped(file) + "\"");
     }
+    globfree(&files);
     for (auto [port, reload] : {std::pair<uint8_t, int32_t>{0, 1}, {1, 0}, {0, 2}, {0, 1}}) {
         transcript += step("lookup B00 port " + std::to_string(port) + " reload " + std::to_string(reload) +
                            " -> " + std::to_string(apGetTopology(0xB00, port, reload)));
