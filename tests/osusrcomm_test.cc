@@ -95,6 +95,7 @@ TEST(HelperFraming, SizeChecksReceiveLimitsAndCutPackets)
     std::vector<Case> cases = {
         {"write 19", [&](int fd) { return quorHelperWrite(fd, buf, 19); }, ""},
         {"ioctl 1131 of 1112", [&](int fd) { return quorHelperIoctl(fd, 27, buf, 1131, data, 1112); }, ""},
+        {"ioctl 20 of 0", [&](int fd) { return quorHelperIoctl(fd, 27, buf, 20, data, 0); }, answer(20)},
         // the receive limit is the request's length, not the buffer's size
         {"ioctl 1200 of 16", [&](int fd) { return quorHelperIoctl(fd, 27, buf, 1200, data, 16); },
          answer(40, 0, bytes(20, 8))},

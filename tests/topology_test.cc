@@ -1,10 +1,12 @@
 // Topology text forms, loading, lookup and store, with the relay replaced by a recorder of what it
 // is handed and the store's file operations failing one call on demand; compared with tests/golden.
+#include "apmessage.h"
 #include "osslnxadaptconfig.h"
 #include "testutil.h"
 
 #include <cerrno>
 #include <glob.h>
+#include <numeric>
 #include <gtest/gtest.h>
 #include <stdio_ext.h>
 
@@ -137,6 +139,8 @@ TEST(TopologyText, ValueTextsAndTableForms)
     EXPECT_EQ(tableText(), "B00:0:2 \n");
     apAtePrintf(std::string(600, 'x').c_str()); // a message goes out cut to its 512 bytes
     EXPECT_EQ(sent.back(), std::string(511, 'x'));
+    tamsk::apSendf("%s", std::string(9000, 'y').c_str()); // cut at 8,191 characters, sent in pieces
+    EXPECT_EQ(std::accumulate(sent.end() - 17, sent.end(), std::string()), std::string(8191, 'y'));
     removeWhiteSpace(nullptr); // null is ignored, and the family check answers exactly 1 on a match
     apAtePrintf("short"); // read no further than its terminator
     EXPECT_EQ((std::vector<uint32_t>{uint32_t(apAdptIsKorval("wyrafc")), uint32_t(apAdptIsKorval(nullptr)),
