@@ -1,5 +1,4 @@
-// What a local user can try against a helper, a store and a reader run by
-// root: links and FIFOs for files, held connections, unread output, locks.
+// What a local user can try against a helper, a store and a reader run by root.
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -111,7 +110,6 @@ TEST(Hostile, SocketAppearsWithItsModeAndGroup)
     EXPECT_EQ(0, stopHelperd(helper));
 }
 
-// A full table closes its longest idle connection; one user holds its share.
 TEST(Limits, IdleConnectionsAndOtherUsersGiveWay)
 {
     pid_t helper = startHelperd({"--connections", "2", "--busy", "1"});
@@ -143,8 +141,7 @@ TEST(Limits, IdleConnectionsAndOtherUsersGiveWay)
     EXPECT_EQ(2, countOf(readFile("/home/helperd.err"), "closed: too many connections of its user\n"));
 }
 
-// Busy answers; a request gets its budget share once another gives it back;
-// one that never completes is dropped at its deadline.
+// A request gets its budget share once another gives it back.
 TEST(Limits, BusyBudgetAndDeadline)
 {
     pid_t helper = startHelperd({"--connections", "2", "--busy", "1", "--budget", "8192"});
@@ -172,8 +169,7 @@ TEST(Limits, BusyBudgetAndDeadline)
     EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("dropped: request not complete within 0.2 s\n"));
 }
 
-// Lines a pipe cannot take at once are dropped and counted, the count written
-// once when it drains; a pipe whose reader left harms nothing.
+// Lines a pipe cannot take are dropped and counted, the count written once.
 TEST(Limits, UnreadOutputHoldsUpNothing)
 {
     alarm(10); // a helper waiting on a pipe would hang the test
@@ -230,7 +226,6 @@ TEST(Limits, LogOnAFullDisk)
     EXPECT_EQ(0, stopHelperd(helper));
 }
 
-// Only regular configuration and backup files: no hang, no writing through links.
 TEST(Hostile, OnlyRegularConfigurationFiles)
 {
     pid_t helper = startHelperd({"-l", "/home/events.log"});
@@ -263,7 +258,6 @@ TEST(Hostile, OnlyRegularConfigurationFiles)
     EXPECT_EQ(6, countOf(log, "\"ERROR: Writing the topology values to the file failed.\\n\""));
 }
 
-// A held lock makes a store give up; the lock is not for others, nor a link.
 TEST(Hostile, StoreLockIsBoundedAndNotForOthers)
 {
     pid_t helper = startHelperd({"-g", "100", "-M", "660"});

@@ -35,7 +35,6 @@ int32_t message(const std::string &text) // 512 bytes or more: no terminator
 
 } // namespace
 
-// The helper serves its model, refuses bad requests and logs.
 TEST(Helperd, ModelBadRequestsAndEventLog)
 {
     mkdir("/home/devices", 0755);
@@ -115,8 +114,7 @@ TEST(Helperd, ModelBadRequestsAndEventLog)
     EXPECT_EQ("Z query", log.substr(23, 7)) << log;
 }
 
-// The helper takes all the descriptors it may; out of them, it says why it
-// cannot accept, pauses, and serves again once clients leave.
+// Out of descriptors (after taking all it may), the helper says so and pauses.
 TEST(Helperd, OutOfDescriptorsServesAgainLater)
 {
     rlimit mine, low, its;

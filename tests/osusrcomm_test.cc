@@ -1,5 +1,4 @@
-// The helper client (framing, ioctl relay, device streams) against a scripted helper; what each call
-// returns and reports is compared with transcripts in tests/golden.
+// The helper client (framing, ioctl relay, device streams) against a scripted helper.
 #include "platform.h"
 #include "scriptedpeer.h"
 #include "testutil.h"
@@ -42,9 +41,8 @@ std::string bytes(size_t n, int seed)
 // The scripted helper: per connection, its answers (scriptedpeer.h); got: the requests it took.
 struct Peer { std::vector<Packets> conns; Packets got = {}; };
 
-// Runs call with standard output and error captured and SIGALRM every millisecond, while the
-// peer, when given, serves the helper socket, pausing so that the client's waits get interrupted.
-// The call must not leave its socket open.
+// Runs call with its output captured and SIGALRM every millisecond, while the peer, when given,
+// serves the helper socket with pauses that interrupt the client's waits; no socket may stay open.
 RunResult run(const std::function<int32_t()> &call, Peer *peer = nullptr)
 {
     std::thread server;

@@ -10,7 +10,6 @@ TEST(QueryOptions, RejectedCommandLines)
     EXPECT_EQ(transcribe("query-options.t"), golden("query-options.t"));
 }
 
-// storetopology and tamskdev: usage errors, help, version and outcomes.
 TEST(OperatorCommands, CommandLinesAndOutcomes)
 {
     EXPECT_EQ(transcribe("operator-commands.t"), golden("operator-commands.t"));
@@ -39,7 +38,6 @@ TEST(OperatorCommands, CommandLinesAndOutcomes)
     EXPECT_EQ(readFile(TAMSK_CONFIG_FILE), "B00:0:3 \n");
 }
 
-// Concurrent stores lose no update; a device stream round trip is exact.
 TEST(OperatorCommands, ConcurrentStoresAndDeviceStreamThroughTheHelper)
 {
     pid_t helper = startHelperd();
@@ -67,7 +65,6 @@ TEST(OperatorCommands, ConcurrentStoresAndDeviceStreamThroughTheHelper)
     EXPECT_EQ(0, stopHelperd(helper));
 }
 
-// Every outcome and report of the modelled adapters.
 TEST(QueryOutcome, AnswersAndReportsOfTheModel)
 {
     mkdir("/home/tamsk", 0755);

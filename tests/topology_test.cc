@@ -1,5 +1,4 @@
-// Topology text forms, loading, lookup and store, with the relay replaced by a recorder of what it
-// is handed and the store's file operations failing one call on demand; compared with tests/golden.
+// Topology texts, loads, lookups and stores, with a recording relay and failing file calls.
 #include "apmessage.h"
 #include "osslnxadaptconfig.h"
 #include "testutil.h"
@@ -109,8 +108,7 @@ long __wrap_ftell(FILE *f) { return failNow("ftell") ? -1 : __real_ftell(f); }
 int __wrap_system(const char *command) { return failNow("system") ? -1 : __real_system(command); }
 }
 
-// The report's golden text covers the value texts of 0 to 4 and 7; here the
-// edges: a value beyond 2^31 shows as a negative number, the longest fits.
+// Edges beyond the report's values: above 2^31 a value shows negative.
 TEST(TopologyText, ValueTextsAndTableForms)
 {
     char text[200];
