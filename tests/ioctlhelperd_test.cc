@@ -25,14 +25,6 @@ void expectQuery(const char *name, uint32_t type, uint8_t port, int32_t ret, uin
     EXPECT_TRUE((!rc && !ret) || !memcmp(&sent, &d, sizeof d)) << name << ": only returnCode may change";
 }
 
-int32_t message(const std::string &text) // 512 bytes or more: no terminator
-{
-    AdapterDds m;
-    tamsk::apInitBlock(&m, AP_ATE_PRINTF);
-    memcpy(m.ate.message, text.data(), std::min(text.size(), sizeof m.ate.message));
-    return tamskioctl(AP_IOCTL, &m, sizeof m);
-}
-
 } // namespace
 
 TEST(Helperd, ModelBadRequestsAndEventLog)
@@ -56,8 +48,12 @@ TEST(Helperd, ModelBadRequestsAndEventLog)
     expectQuery("a\nb", 1, 0, 0, 2);
     expectQuery("", 1, 0, 0, 2);
     for (auto [text, ret] : {std::pair<std::string, int>{"apGetTopology: \"B00\"\tport 1\\ bell\x07\x7f \xff\n", 0},
-                             {std::string(512, 'x'), EINVAL}, {"note", 5}, {"note", 5}})
-        EXPECT_EQ(ret, message(text)) << text;
+                             {std::string(512, 'x'), EINVAL}, {"note", 5}, {"note", 5}}) {
+        AdapterDds m; // 512 bytes or more: no terminator
+        tamsk::apInitBlock(&m, AP_ATE_PRINTF);
+        memcpy(m.ate.message, text.data(), std::min(text.size(), sizeof m.ate.message));
+        EXPECT_EQ(ret, tamskioctl(AP_IOCTL, &m, sizeof m)) << text;
+    }
     AdapterDds t;
     tamsk::apInitBlock(&t, 150);
     EXPECT_EQ(EINVAL, tamskioctl(AP_IOCTL, &t, sizeof t)); // no such AP command
