@@ -189,11 +189,9 @@ TEST(Limits, UnreadOutputHoldsUpNothing)
         EXPECT_EQ(0, runProgram({QUERY, "-l", "wyrafc000"}).status); // about 1,600 bytes of log
     }
     char buf[8192];
-    for (int fd : {log[0], err[0]}) {
-        fcntl(fd, F_SETFL, O_NONBLOCK);
-        while (read(fd, buf, sizeof buf) > 0) {
+    for (int fd : {log[0], err[0]}) // drained
+        for (fcntl(fd, F_SETFL, O_NONBLOCK); read(fd, buf, sizeof buf) > 0;) {
         }
-    }
     EXPECT_EQ(HELPER_RESPONSE, answerOf(sendRaw(&unframed, sizeof unframed)));
     std::string head(buf, size_t(std::max<ssize_t>(read(err[0], buf, sizeof buf), 0)));
     EXPECT_EQ(0u, head.find("ioctlhelperd: ")) << head;

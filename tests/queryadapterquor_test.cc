@@ -75,7 +75,6 @@ TEST(QueryOutcome, AnswersAndReportsOfTheModel)
 // helper; hostile entries change nothing, and every query ends in time.
 TEST(QueryOutcome, AnswersFromTheFibreChannelHostsOfASysfsTree)
 {
-    unlink(TAMSK_CONFIG_FILE); // no stored values
     ASSERT_EQ(0, system("cp -a " DATA_DIR "/sysfs /home && cd /home/sysfs && mkdir -p class/fc_host && "
                         "for d in devices/*/*/*/host*/fc_host/host*; do ln -s ../../$d class/fc_host; done && "
                         "mkdir -p /home/tamsk/config /home/out/devices/pci0000:00/0000:01:00.0/host9/fc_host/host9"));

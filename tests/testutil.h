@@ -29,8 +29,8 @@ void writeFile(const std::string &path, const std::string &text);
 // inPath ("": inherited); statuses are exit statuses, or 128 + signal.
 struct RunResult { int status; std::string out, err; };
 RunResult runProgram(const std::vector<std::string> &argv, const std::string &inPath = "/dev/null");
-pid_t startProgram(const std::vector<std::string> &argv, const std::string &outPath,
-                   const std::string &errPath, const std::string &inPath = "/dev/null");
+pid_t startProgram(const std::vector<std::string> &argv, const std::string &out, const std::string &err,
+                   const std::string &inPath = "/dev/null");
 int waitProgram(pid_t pid);
 // ioctlhelperd once it accepts connections (-1: it exited); stop: SIGTERM and wait.
 pid_t startHelperd(const std::vector<std::string> &args = {}, const std::string &errPath = "/home/helperd.err");
@@ -38,10 +38,9 @@ int stopHelperd(pid_t pid);
 int countOf(const std::string &text, const std::string &part);
 std::string golden(const std::string &name); // tests/golden/name
 std::string withoutFd(std::string text); // socket numbers in reports ("fd: 5") as "{fd}"
-// Runs the "$ program args" lines of golden/name ('' is an empty argument)
-// into a transcript: "# " comments, each command, what it wrote on standard
-// output and error (its path as its name, the version as {version}, socket
-// numbers as {fd}), then "[status]".
+// Runs the "$ program args" lines of golden/name ('' is an empty argument, {data} the data directory)
+// into a transcript: "# " comments, each command, its output (the data directory, its path, version,
+// socket numbers and times shown by name), then "[status]".
 std::string transcribe(const std::string &name);
 std::string eventLog(const std::string &path); // the helper's log without its time stamps
 
