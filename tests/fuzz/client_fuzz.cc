@@ -1,7 +1,6 @@
-// Fuzzes the client's handling of helper answers, from the open (busy and
-// retry included) through the ioctl relay to the report of a status query,
-// and a device stream read. The input is a selector byte and a series of
-// segments, each a 2-byte length and what the helper sends on one connection.
+// Fuzzes the client's handling of helper answers: the open (busy and retry included), the ioctl relay
+// to the report of a status query, and a device stream read. The input is a selector byte and a series
+// of segments, each a 2-byte length and what the helper sends on one connection.
 #include "apmessage.h"
 #include "platform.h"
 #include "query.h"
@@ -14,27 +13,23 @@
 
 namespace {
 
-// What is left of the input. A connection the client abandoned may be served
-// after its run ended, so the helper copies under the lock.
+// What is left of the input. A connection the client abandoned may be served after its run ended,
+// so the helper copies under the lock.
 std::mutex inputLock;
-uint8_t input[100000];
-size_t inputAt = 0, inputEnd = 0;
+std::string input;
 
-// The helper: answers each connection's first request with the next segment
-// (nothing once the input is used up).
+// The helper: answers each connection's first request with the next segment (nothing once the input
+// is used up).
 void serveSegments(int listener)
 {
     for (;;) {
         int c = accept(listener, nullptr, nullptr);
+        std::unique_lock<std::mutex> hold(inputLock);
         std::string segment;
-        {
-            std::lock_guard<std::mutex> hold(inputLock);
-            if (inputEnd - inputAt >= 2) {
-                size_t n = std::min<size_t>(size_t(input[inputAt]) << 8 | input[inputAt + 1], inputEnd - inputAt - 2);
-                segment.assign(reinterpret_cast<const char *>(input + inputAt + 2), n);
-                inputAt += n + 2;
-            }
-        }
+        if (input.size() >= 2)
+            segment = input.substr(2, uint8_t(input[0]) << 8 | uint8_t(input[1])); // cut at the input's end
+        input.erase(0, segment.size() + 2);
+        hold.unlock();
         answerConnection(c, {segment}, nullptr, 0);
     }
 }
@@ -57,14 +52,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 // Run with -close_fd_mask=3: the report and the client's diagnostics are not wanted.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size > sizeof input || size < 1)
+    if (size > 100000 || size < 1)
         return 0;
-    {
-        std::lock_guard<std::mutex> hold(inputLock);
-        memcpy(input, data, size);
-        inputAt = 1;
-        inputEnd = size;
-    }
+    std::unique_lock<std::mutex> hold(inputLock);
+    input.assign(reinterpret_cast<const char *>(data) + 1, size - 1);
+    hold.unlock();
     AdapterDds block;
     tamsk::apInitBlock(&block, AP_QUERY_ADAPTER_STATUS);
     block.query.queryType = QUERY_KERNEL_STATUS;

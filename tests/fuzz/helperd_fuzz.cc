@@ -36,9 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (ftruncate(device, 0) != 0 || pwrite(device, "stream device content\n", 22, 0) != 22) // the same each run
         abort();
     std::thread answers([&fds] { // taken while the helper serves, so they never fill the socket buffer
-        char buf[65536];
-        while (read(fds[1], buf, sizeof buf) > 0) {
-        }
+        for (char buf[65536]; read(fds[1], buf, sizeof buf) > 0;) {}
     });
     serveConnection(fds[0]);
     close(fds[0]); // the answers end

@@ -1,8 +1,6 @@
-// Fuzzes the configuration reader and the topology store: the input is a
-// configuration file (2-byte length, then its bytes) and a series of stores
-// (2-byte adapter id, port, value). The load leaves the table packed with
-// valid values; after each store the previous content is in the file or the
-// backup.
+// Fuzzes the configuration reader and the topology store: the input is a configuration file (2-byte
+// length, then its bytes) and up to 8 stores (2-byte adapter id, port, value). The load leaves the
+// table packed with valid values; after each store the previous content is in the file or the backup.
 #include "osslnxadaptconfig.h"
 #include "testutil.h"
 
@@ -29,12 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     unlink(BACKUP.c_str());
     writeFile(TAMSK_CONFIG_FILE, std::string(reinterpret_cast<const char *>(data) + 2, fileSize));
     apGetTopology(0xB00, 1, 1);
-    bool sawEmpty = false;
-    for (const TopologyEntry &e : topologyAry) {
-        if ((sawEmpty && e.adapterId != 0) || e.topology > OS_OPEN_FICON_POINT_TO_POINT)
-            abort(); // a gap would make the next store drop entries
-        sawEmpty = sawEmpty || e.adapterId == 0;
-    }
+    for (size_t i = 0; i < TOPOLOGY_ENTRIES; ++i) // a gap would make the next store drop entries
+        if ((i && topologyAry[i].adapterId && !topologyAry[i - 1].adapterId) ||
+            topologyAry[i].topology > OS_OPEN_FICON_POINT_TO_POINT)
+            abort();
     for (size_t at = 2 + fileSize; at + 4 <= size && at < 2 + fileSize + 4 * 8; at += 4) {
         bool existed = access(TAMSK_CONFIG_FILE, F_OK) == 0;
         std::string before = readFile(TAMSK_CONFIG_FILE);
