@@ -18,6 +18,10 @@ $ storetopology -a B00 -p 1 -t 5
 storetopology: invalid value for -t: 5
 Try 'storetopology --help' for more information.
 [2]
+$ storetopology -w '' -a B00 -p 1 -t 2
+storetopology: invalid value for -w: 
+Try 'storetopology --help' for more information.
+[2]
 $ storetopology -w -1 -a B00 -p 1 -t 2
 storetopology: invalid value for -w: -1
 Try 'storetopology --help' for more information.
