@@ -11,8 +11,10 @@
 #define TAMSK_CONFIG_DIR_NAME "config"
 #define TAMSK_CONFIG_DIR      TAMSK_DIR "/" TAMSK_CONFIG_DIR_NAME
 
+#define TAMSK_CONFIG_FILE_NAME "apConfig.dat"
+
 #define TAMSK_HELPER_SOCKET TAMSK_DIR "/" TAMSK_SOCKET_NAME
-#define TAMSK_CONFIG_FILE   TAMSK_CONFIG_DIR "/apConfig.dat"
+#define TAMSK_CONFIG_FILE   TAMSK_CONFIG_DIR "/" TAMSK_CONFIG_FILE_NAME
 
 #ifdef __cplusplus
 #include <cstring>

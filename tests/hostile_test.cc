@@ -6,13 +6,14 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 
 namespace {
 
 const std::string STORE = STORE_BIN, DEV = TAMSKDEV_BIN, QUERY = QUERY_BIN;
 // An AP open (the empty name) is HELPER_HDR_SIZE + 1 bytes of it.
 const struct { HelperHdr h; char name; } OPEN_AP = {{HELPER_HDR_SIZE + 1, HELPER_DEV_OPEN, 0, 0, 27}, 0};
-constexpr uid_t NOBODY = 65534;
+constexpr uid_t NOBODY = 65534, MEMBER = 5001; // MEMBER + 1 is a member too
 
 int sendRaw(const void *data, size_t n)
 {
@@ -46,17 +47,20 @@ uint32_t openAp()
     return kind;
 }
 
-// Runs body as the unprivileged user in a child that then stops, holding
-// what it opened until killed; returns once body is done or has exited.
-pid_t asNobody(void (*body)())
+// Runs body as user uid in a child that then stops, holding what it opened
+// until killed; with wait, returns once body is done or has exited.
+pid_t asUser(void (*body)(), uid_t uid = NOBODY, bool wait = true)
 {
     pid_t pid = fork();
-    if (pid == 0 && setgid(NOBODY) == 0 && setuid(NOBODY) == 0)
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        becomeUser(uid);
         body();
-    if (pid == 0)
         raise(SIGSTOP), _exit(0);
+    }
     siginfo_t done;
-    waitid(P_PID, id_t(pid), &done, WEXITED | WSTOPPED | WNOWAIT); // an exit stays for the caller to collect
+    if (wait) // an exit stays for the caller to collect
+        waitid(P_PID, id_t(pid), &done, WEXITED | WSTOPPED | WNOWAIT);
     return pid;
 }
 
@@ -130,7 +134,7 @@ TEST(Limits, IdleConnectionsAndOtherUsersGiveWay)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs a second user";
     helper = startHelperd({"-M", "666", "--connections", "3", "--busy", "1", "--per-user", "2"});
-    pid_t hog = asNobody([] {
+    pid_t hog = asUser([] {
         for (int i = 0; i < 4; ++i)
             sendRaw(&OPEN_AP, 4); // a request begun, never finished
     });
@@ -272,7 +276,7 @@ TEST(Hostile, StoreLockIsBoundedAndNotForOthers)
     close(holder);
     int opened = 0;
     if (geteuid() == 0)
-        waitpid(asNobody([] { _exit(open(TAMSK_CONFIG_FILE ".lock", O_RDONLY) == -1 ? 0 : 1); }), &opened, 0);
+        waitpid(asUser([] { _exit(open(TAMSK_CONFIG_FILE ".lock", O_RDONLY) == -1 ? 0 : 1); }), &opened, 0);
     EXPECT_EQ(0, opened);
     unlink(lock.c_str());
     ASSERT_EQ(0, symlink("/home/made", lock.c_str()));
@@ -280,4 +284,60 @@ TEST(Hostile, StoreLockIsBoundedAndNotForOthers)
     EXPECT_EQ("storetopology: cannot lock " + lock + ": Too many levels of symbolic links\n", r.err);
     EXPECT_NE(0, access("/home/made", F_OK));
     EXPECT_EQ(0, stopHelperd(helper));
+}
+
+const char *swapped; // the name a member swaps between a file and a link to a root-only file
+
+// Members of the socket's group store after each other; one who swaps a
+// name between a file and a link to a root-only file while root stores gets
+// nothing written through the link, nor read from it.
+TEST(Hostile, GroupMembersStoreBesideRoot)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs other users";
+    pid_t helper = startHelperd({"-g", std::to_string(MEMBERS), "-M", "0660"});
+    for (int i = 0; i < 12; ++i) // in turn, with umask 022
+        EXPECT_EQ(0, runProgram({STORE, "-a", "C" + std::to_string(10 + i), "-p", "1", "-t", "1"}, "", MEMBER + i % 2).status);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(1, countOf(readFile(TAMSK_CONFIG_FILE), "C" + std::to_string(10 + i) + ":1:1 \n"));
+    for (const char *name : {TAMSK_CONFIG_FILE ".bak", TAMSK_CONFIG_FILE}) {
+        writeFile("/home/secret", "secret\n");
+        chmod("/home/secret", 0600);
+        swapped = name;
+        pid_t member = asUser([] {
+            unlink(TAMSK_CONFIG_FILE ".bak"); // a backup of the member's own
+            writeFile(TAMSK_CONFIG_FILE ".bak", "");
+            for (const char *file = TAMSK_CONFIG_DIR "/f", *link = TAMSK_CONFIG_DIR "/l";;) {
+                writeFile(file, "B00:0:1 \n");
+                rename(file, swapped);
+                if (symlink("/home/secret", link) == 0)
+                    rename(link, swapped);
+                if (readFile(TAMSK_CONFIG_FILE ".bak") == "secret\n")
+                    writeFile(TAMSK_CONFIG_DIR "/leaked", "");
+            }
+        }, MEMBER, false);
+        for (int i = 0; i < 150; ++i)
+            runProgram({STORE, "-a", "B00", "-p", "0", "-t", "1"});
+        kill(member, SIGKILL);
+        waitProgram(member);
+        EXPECT_EQ(readFile("/home/secret"), "secret\n") << name;
+        EXPECT_NE(0, access(TAMSK_CONFIG_DIR "/leaked", F_OK)) << name;
+    }
+    EXPECT_EQ(0, stopHelperd(helper));
+}
+
+// A helper directory another user owns, and a configuration directory that
+// is a link, are named at the start; a store names its directory's trouble.
+TEST(Hostile, DirectoriesOthersControlAreNamed)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs other users";
+    ASSERT_TRUE(mkdir(TAMSK_DIR, 0755) == 0 && chown(TAMSK_DIR, MEMBER, 0) == 0 && symlink("/home/none", TAMSK_CONFIG_DIR) == 0);
+    EXPECT_EQ(0, stopHelperd(startHelperd()));
+    EXPECT_EQ(readFile("/home/helperd.err"),
+              "ioctlhelperd: warning: /home/tamsk has owner 5001, group 0 and mode 0755: only root, the helper's user "
+              "and the socket's group should be able to change it, or others can stand in for the helper there\n"
+              "ioctlhelperd: warning: /home/tamsk/config is a symbolic link, not a directory: stores fail until it is one\n");
+    EXPECT_EQ(runProgram({STORE, "-a", "B00", "-p", "0", "-t", "1"}).err,
+              "storetopology: configuration directory /home/tamsk/config: a symbolic link, which stores do not follow\n");
 }

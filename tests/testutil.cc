@@ -4,13 +4,21 @@
 #include "tamskversion.h"
 
 #include <cerrno>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sstream>
 #include <sys/prctl.h>
 
+void becomeUser(uid_t uid)
+{
+    if (setgroups(1, &MEMBERS) != 0 || setgid(uid) != 0 || setuid(uid) != 0)
+        _exit(126);
+    umask(022);
+}
+
 pid_t startProgram(const std::vector<std::string> &argv, const std::string &outPath,
-                   const std::string &errPath, const std::string &inPath)
+                   const std::string &errPath, const std::string &inPath, uid_t uid)
 {
     pid_t pid = fork();
     if (pid == 0) {
@@ -20,6 +28,8 @@ pid_t startProgram(const std::vector<std::string> &argv, const std::string &outP
         for (int fd = 0; fd < 3; ++fd)
             if (!paths[fd]->empty())
                 dup2(open(paths[fd]->c_str(), fd ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY, 0644), fd);
+        if (uid)
+            becomeUser(uid);
         std::vector<char *> args;
         if (EMULATOR[0])
             args.push_back(const_cast<char *>(EMULATOR));
@@ -39,9 +49,9 @@ int waitProgram(pid_t pid)
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
-RunResult runProgram(const std::vector<std::string> &argv, const std::string &inPath)
+RunResult runProgram(const std::vector<std::string> &argv, const std::string &inPath, uid_t uid)
 {
-    int status = waitProgram(startProgram(argv, "/home/run.out", "/home/run.err", inPath));
+    int status = waitProgram(startProgram(argv, "/home/run.out", "/home/run.err", inPath, uid));
     return {status, readFile("/home/run.out"), readFile("/home/run.err")};
 }
 

@@ -26,11 +26,14 @@ std::string readFile(const std::string &path); // "" when missing
 void writeFile(const std::string &path, const std::string &text);
 
 // testutil.cc. Programs run under the emulator of a cross build, stdin from
-// inPath ("": inherited); statuses are exit statuses, or 128 + signal.
+// inPath ("": inherited), as user uid when not 0 (in group MEMBERS, umask 022);
+// statuses are exit statuses, or 128 + signal.
+constexpr gid_t MEMBERS = 4242; // the socket's group of the tests that need one
 struct RunResult { int status; std::string out, err; };
-RunResult runProgram(const std::vector<std::string> &argv, const std::string &inPath = "/dev/null");
+RunResult runProgram(const std::vector<std::string> &argv, const std::string &inPath = "/dev/null", uid_t uid = 0);
 pid_t startProgram(const std::vector<std::string> &argv, const std::string &out, const std::string &err,
-                   const std::string &inPath = "/dev/null");
+                   const std::string &inPath = "/dev/null", uid_t uid = 0);
+void becomeUser(uid_t uid); // in group MEMBERS, umask 022
 int waitProgram(pid_t pid);
 // ioctlhelperd once it accepts connections (-1: it exited); stop: SIGTERM and wait.
 pid_t startHelperd(const std::vector<std::string> &args = {}, const std::string &errPath = "/home/helperd.err");

@@ -79,7 +79,7 @@ extern "C" int32_t tamskioctl(uint32_t, void *data, uint32_t len)
 
 extern "C" {
 FILE *__real_fdopen(int, const char *);
-int __real_fclose(FILE *), __real_fseek(FILE *, long, int), __real_system(const char *);
+int __real_fclose(FILE *), __real_fseek(FILE *, long, int);
 size_t __real_fread(void *, size_t, size_t, FILE *), __real_fwrite(const void *, size_t, size_t, FILE *);
 long __real_ftell(FILE *);
 
@@ -105,7 +105,6 @@ size_t __wrap_fread(void *p, size_t size, size_t n, FILE *f)
 size_t __wrap_fwrite(const void *p, size_t s, size_t n, FILE *f) { return failNow("fwrite") ? 0 : __real_fwrite(p, s, n, f); }
 int __wrap_fseek(FILE *f, long off, int whence) { return failNow("fseek") ? -1 : __real_fseek(f, off, whence); }
 long __wrap_ftell(FILE *f) { return failNow("ftell") ? -1 : __real_ftell(f); }
-int __wrap_system(const char *command) { return failNow("system") ? -1 : __real_system(command); }
 }
 
 // Edges beyond the report's values: above 2^31 a value shows negative.

@@ -1,7 +1,10 @@
 /* SPDX-FileCopyrightText: 2026 tamsk developers */
 /* SPDX-License-Identifier: MIT */
-/* The configuration file and its backup: regular files only, read whole. */
+/* The files of the configuration directory: regular files only, reached
+   through the directory's descriptor, read whole. */
 #include "apfile.h"
+
+#include "tamskpaths.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,21 +16,37 @@
 
 namespace tamsk {
 
-FILE *apOpenRegular(const char *path, bool forWriting)
+int apConfigOpen(const char *name, bool forWriting)
 {
-    // Not truncated by the open: what is found there is left as it is
-    // unless it is a regular file.
-    int flags = (forWriting ? O_WRONLY | O_CREAT : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    int fd = open(path, flags, 0666);
-    if (fd == -1)
-        return nullptr;
-    struct stat st;
-    int err = fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
-    if (!err && forWriting && ftruncate(fd, 0) != 0)
+    constexpr int FLAGS = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC; // O_NONBLOCK: a FIFO does not hang the open
+    int dir = open(TAMSK_CONFIG_DIR, O_RDONLY | O_DIRECTORY | FLAGS);
+    if (dir == -1)
+        return -1;
+    int fd = forWriting ? openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | FLAGS, 0660) : -1;
+    bool made = fd != -1;
+    if (!made && (!forWriting || errno == EEXIST)) // not truncated yet: only a regular file is
+        fd = openat(dir, name, (forWriting ? O_WRONLY : O_RDONLY) | FLAGS);
+    struct stat st, d;
+    int err = fd == -1 || fstat(fd, &st) != 0 || fstat(dir, &d) != 0 ? errno
+              : !S_ISREG(st.st_mode) || st.st_nlink != 1   ? EINVAL
+                                                           : 0;
+    if (!err && made && st.st_gid != d.st_gid && fchown(fd, uid_t(-1), d.st_gid) != 0) {
+    } // without the directory's group, the file is still made, for the caller's group
+    if (!err && ((made && fchmod(fd, 0660) != 0) || (forWriting && ftruncate(fd, 0) != 0)))
         err = errno;
-    FILE *f = err ? nullptr : fdopen(fd, forWriting ? "wb" : "rb");
-    if (!f) {
-        err = err ? err : errno;
+    close(dir);
+    if (err && fd != -1)
+        close(fd);
+    errno = err;
+    return err ? -1 : fd;
+}
+
+FILE *apOpenRegular(const char *name, bool forWriting)
+{
+    int fd = apConfigOpen(name, forWriting);
+    FILE *f = fd == -1 ? nullptr : fdopen(fd, forWriting ? "wb" : "rb");
+    if (fd != -1 && !f) {
+        int err = errno;
         close(fd);
         errno = err;
     }

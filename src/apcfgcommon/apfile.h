@@ -1,7 +1,7 @@
 /* SPDX-FileCopyrightText: 2026 tamsk developers */
 /* SPDX-License-Identifier: MIT */
-/* Opening and reading the configuration file and its backup, and the
-   conversion of the numbers in it. Internal to the libraries and the
+/* Opening and reading the files of the configuration directory, and the
+   conversion of the numbers in them. Internal to the libraries and the
    commands. */
 #ifndef APCFGCOMMON_APFILE_H
 #define APCFGCOMMON_APFILE_H
@@ -12,12 +12,19 @@
 
 namespace tamsk {
 
-/* Opens path for reading, or for writing (created 0666 less the umask, then
-   emptied), as fopen does with "rb" or "wb", but only a regular file: a
-   symlink is not followed (errno ELOOP), and anything else, a FIFO or a
-   device, is refused at once without blocking and untouched (errno
-   EINVAL). Null on failure, with errno set. */
-FILE *apOpenRegular(const char *path, bool forWriting);
+/* Opens name in the configuration directory, which is never reached
+   through a symlink, for reading, or for writing (emptied; when it is
+   made, it takes the directory's group and mode 0660 whatever the umask,
+   so every member of the group can write it after another). Only a
+   regular file with a single link: a symlink is not followed (errno
+   ELOOP), and anything else, a FIFO, a device or another name of a file
+   elsewhere, is refused at once without blocking and untouched (errno
+   EINVAL). A descriptor, or -1 with errno set. */
+int apConfigOpen(const char *name, bool forWriting);
+
+/* apConfigOpen as a stream, opened "rb" or "wb". Null on failure, with
+   errno set. */
+FILE *apOpenRegular(const char *name, bool forWriting);
 
 /* Length of an open file, or -1; the position is back at the start. */
 long apFileLength(FILE *f);

@@ -1,7 +1,10 @@
 /* SPDX-FileCopyrightText: 2026 tamsk developers */
 /* SPDX-License-Identifier: MIT */
 /* Storing a topology value: change or append the table entry, then rewrite
-   the configuration file with a backup copy and a read-back check. */
+   the configuration file with a backup copy and a read-back check. Every
+   file is opened through the configuration directory and copied in the
+   process: the directory may be one a group can write, so no name in it
+   is trusted to stay what it was, and no link in it is followed. */
 #include "apcfgcommon.h"
 #include "apfile.h"
 #include "apmessage.h"
@@ -10,7 +13,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 using namespace tamsk;
@@ -18,6 +20,8 @@ using namespace tamsk;
 namespace {
 
 constexpr int LISTING_SIZE = 5120; // the indexed listing of a full table
+
+const char BACKUP_NAME[] = TAMSK_CONFIG_FILE_NAME ".bak";
 
 const char BANNER_LINE[] = "wmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwmwm \n";
 
@@ -55,32 +59,32 @@ void takeReadBack(void *readBack, char *piece, size_t n)
     }
 }
 
-// True when nothing is at path or a regular file is: the copy command
-// follows a symlink and blocks on a FIFO, so it never meets either.
-bool regularOrMissing(const char *path)
+// Copies the configuration file into its backup in place of any earlier
+// one. Whether the copy was made is judged by the length check after it.
+void copyToBackup()
 {
-    FILE *f = apOpenRegular(path, false);
-    if (f)
-        fclose(f);
-    return f || errno == ENOENT;
+    FILE *from = apOpenRegular(TAMSK_CONFIG_FILE_NAME, false);
+    FILE *to = from ? apOpenRegular(BACKUP_NAME, true) : nullptr;
+    char piece[BUFSIZ];
+    for (size_t n; to && (n = fread(piece, 1, sizeof piece, from)) > 0 && fwrite(piece, 1, n, to) == n;) {
+    }
+    if (to)
+        fclose(to);
+    if (from)
+        fclose(from);
 }
 
 // Replaces the backup by a copy of the configuration file and checks that
 // both have the same length. Returns 0, or -1 after its own report.
-int32_t makeBackup(const char *backupPath, int32_t verbose)
+int32_t makeBackup(int32_t verbose)
 {
     if (verbose)
         apSendf("updateFile: create a backup of the current data file name. \n");
-    if (!regularOrMissing(backupPath))
-        return openFailed(3, "updateFile: Could not open backup config data file, can not continue. \n");
-    char command[2 * 256 + 16];
-    snprintf(command, sizeof command, "/bin/cp %s %s ", TAMSK_CONFIG_FILE, backupPath);
-    fflush(nullptr); // the shell must not inherit unwritten output
-    if (system(command) != 0) {} // the length check below judges the copy
-    FILE *file = apOpenRegular(TAMSK_CONFIG_FILE, false);
+    copyToBackup();
+    FILE *file = apOpenRegular(TAMSK_CONFIG_FILE_NAME, false);
     if (!file)
         return openFailed(2, "updateFile:02 Could not open config data file, can not continue. \n");
-    FILE *backup = apOpenRegular(backupPath, false);
+    FILE *backup = apOpenRegular(BACKUP_NAME, false);
     if (!backup) {
         fclose(file);
         return openFailed(3, "updateFile: Could not open backup config data file, can not continue. \n");
@@ -102,7 +106,7 @@ int32_t makeBackup(const char *backupPath, int32_t verbose)
 // Reads the rewritten file back and compares it with what was written.
 int32_t verifyFile(const char *data, int32_t verbose)
 {
-    FILE *f = apOpenRegular(TAMSK_CONFIG_FILE, false);
+    FILE *f = apOpenRegular(TAMSK_CONFIG_FILE_NAME, false);
     if (!f)
         return openFailed(5, "updateFile: Error Could not open config data file. For checking.\n");
     if (verbose)
@@ -144,7 +148,7 @@ extern "C" int32_t updateConfigDataFile(const char *data, int32_t verbose)
     if (verbose)
         apSendf("updateConfigDataFile: Enter function. \nupdateFile: Data to write to the file \n%s \n", data);
     apUsrTrace(TRC_UPDATE_ENTRY, 0, 0, 0, 0, 0);
-    FILE *existing = apOpenRegular(TAMSK_CONFIG_FILE, false);
+    FILE *existing = apOpenRegular(TAMSK_CONFIG_FILE_NAME, false);
     if (!existing && errno == ENOENT) {
         apUsrTrace(TRC_UPDATE_OPEN_FAILED, 1, 0, 0, 0, 0);
         apSendf("updateFile: No data file found, a new one will be created. \n");
@@ -152,12 +156,10 @@ extern "C" int32_t updateConfigDataFile(const char *data, int32_t verbose)
         return openFailed(2, "updateFile:02 Could not open config data file, can not continue. \n");
     } else {
         fclose(existing);
-        char backupPath[sizeof TAMSK_CONFIG_FILE ".bak"];
-        snprintf(backupPath, sizeof backupPath, "%s.%s", TAMSK_CONFIG_FILE, "bak");
-        if (makeBackup(backupPath, verbose) != 0)
+        if (makeBackup(verbose) != 0)
             return -1;
     }
-    FILE *out = apOpenRegular(TAMSK_CONFIG_FILE, true);
+    FILE *out = apOpenRegular(TAMSK_CONFIG_FILE_NAME, true);
     if (!out)
         return openFailed(4, "updateFile:01 Could not open config data file. for writing, can not continue.\n");
     size_t len = strlen(data);

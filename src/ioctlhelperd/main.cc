@@ -12,6 +12,7 @@
 #include <cfloat>
 #include <climits>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -242,17 +243,55 @@ int listenSocket(const Options &o)
     return s;
 }
 
+// One line at start, on standard error and in the event log.
+void startWarning(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void startWarning(const char *fmt, ...)
+{
+    char line[512];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    fprintf(stderr, "ioctlhelperd: %s\n", line);
+    logEvent("%s", line);
+}
+
+// Warns when a directory the clients trust is not root's (or this helper's
+// user's) alone to change: its owner, or another who may write in it, can
+// put a socket or files of their own in the place of the helper's.
+void checkTrusted(int dir, const char *path, gid_t socketGroup)
+{
+    struct stat st;
+    if (fstat(dir, &st) != 0 || ((st.st_uid == 0 || st.st_uid == geteuid()) && !(st.st_mode & S_IWOTH) &&
+                                 (!(st.st_mode & S_IWGRP) || st.st_gid == socketGroup)))
+        return;
+    startWarning("warning: %s has owner %u, group %u and mode %04o: only root, the helper's user and the "
+                 "socket's group should be able to change it, or others can stand in for the helper there",
+                 path, unsigned(st.st_uid), unsigned(st.st_gid), unsigned(st.st_mode & 07777));
+}
+
 // A missing configuration directory is made so that those who may use the
 // socket may store: with the socket's group, set-group-id and writable by
-// the group when the group may connect. One that exists is left as it is.
+// the group when the group may connect. One that exists is left as it is,
+// but a name there that is no directory, or one others control, is told.
 void makeConfigDirectory(const Options &o)
 {
     bool groupStores = o.mode >= 0 && (o.mode & 020);
     int d = ownDirectory(TAMSK_CONFIG_DIR_NAME, o.group, groupStores ? 02775 : 0755);
+    if (d == -1 && errno != EEXIST)
+        fprintf(stderr, "ioctlhelperd: cannot make %s: %s\n", TAMSK_CONFIG_DIR, strerror(errno));
+    if (d == -1)
+        d = openat(homeDir, TAMSK_CONFIG_DIR_NAME, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    gid_t socketGroup = o.group != gid_t(-1) ? o.group : getegid();
+    checkTrusted(homeDir, TAMSK_DIR, socketGroup);
+    struct stat st;
+    if (d != -1)
+        checkTrusted(d, TAMSK_CONFIG_DIR, socketGroup);
+    else if (fstatat(homeDir, TAMSK_CONFIG_DIR_NAME, &st, AT_SYMLINK_NOFOLLOW) == 0)
+        startWarning("warning: %s is %s, not a directory: stores fail until it is one", TAMSK_CONFIG_DIR,
+                     S_ISLNK(st.st_mode) ? "a symbolic link" : "something else");
     if (d != -1)
         close(d);
-    else if (errno != EEXIST)
-        fprintf(stderr, "ioctlhelperd: cannot make %s: %s\n", TAMSK_CONFIG_DIR, strerror(errno));
 }
 
 // Waits for SIGTERM or SIGINT, removes the socket file while it is still the

@@ -126,7 +126,7 @@ void storeRecords(const RecordReader &r)
 
 extern "C" void parseConfigDataFile(void)
 {
-    FILE *f = tamsk::apOpenRegular(TAMSK_CONFIG_FILE, false);
+    FILE *f = tamsk::apOpenRegular(TAMSK_CONFIG_FILE_NAME, false);
     if (!f) {
         apSendf("parseConfigDataFile: Could not open config data file. Default values will be used. \n");
         apUsrTrace(TRC_NO_CONFIG_FILE, TOPOLOGY_ENTRIES, 0, 0, 0, 0);

@@ -3,6 +3,8 @@
 /* storetopology: stores the link topology value of one adapter port in the
    controller's topology configuration, for operators. */
 #include "apcfgcommon.h"
+#include "apfile.h"
+#include "osslnxadaptconfig.h"
 #include "tamskpaths.h"
 #include "tamskversion.h"
 
@@ -12,6 +14,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <getopt.h>
+#include <initializer_list>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <ctime>
@@ -21,14 +25,15 @@ namespace {
 
 enum { EXIT_STORED = 0, EXIT_STORE_FAILED = 1, EXIT_USAGE = 2 };
 
-const char LOCK_NAME[] = "apConfig.dat.lock";
-const char LOCK_FILE[] = TAMSK_CONFIG_DIR "/apConfig.dat.lock";
+const char LOCK_NAME[] = TAMSK_CONFIG_FILE_NAME ".lock";
+const char LOCK_FILE[] = TAMSK_CONFIG_FILE ".lock";
 
 const char USAGE[] =
     "\nUsage:\n storetopology [options] -a <id> -p <port> -t <value>\n\n"
     "Store the link topology value of one adapter port.\n\n"
     "Options:\n"
     " -a, --adapter <id>       adapter id, hexadecimal (1 to FFFF)\n"
+    " -l, --logical <name>     the id that the report of this logical name uses\n"
     " -p, --port <port>        port number (0 to 255)\n"
     " -t, --topology <value>   0 unknown, 1 open point-to-point, 2 FC-AL,\n"
     "                          3 FICON point-to-point, 4 open FICON point-to-point\n"
@@ -39,7 +44,8 @@ const char USAGE[] =
     "For more details see storetopology(1).\n";
 
 const option LONG_OPTIONS[] = {
-    {"adapter", required_argument, nullptr, 'a'}, {"port", required_argument, nullptr, 'p'},
+    {"adapter", required_argument, nullptr, 'a'}, {"logical", required_argument, nullptr, 'l'},
+    {"port", required_argument, nullptr, 'p'},
     {"topology", required_argument, nullptr, 't'}, {"verbose", no_argument, nullptr, 'v'},
     {"wait", required_argument, nullptr, 'w'},
     {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
@@ -74,34 +80,49 @@ bool parseNumber(const char *text, int base, unsigned long max, unsigned long *o
     return true;
 }
 
-// Opens the lock file in the configuration directory: a regular file, never
-// through a symlink, made with the directory's group and no access for
-// others, so only those who may store can hold it. -1 after a message.
+// Says what keeps the configuration directory from being used, if anything.
+bool configDirectoryUsable()
+{
+    struct stat st;
+    const char *problem = lstat(TAMSK_CONFIG_DIR, &st) != 0
+                              ? (errno == ENOENT ? "missing; the ioctl helper makes it when it starts" : strerror(errno))
+                          : S_ISLNK(st.st_mode) ? "a symbolic link, which stores do not follow"
+                          : !S_ISDIR(st.st_mode) ? "not a directory"
+                                                 : nullptr;
+    if (problem)
+        fprintf(stderr, "storetopology: configuration directory %s: %s\n", TAMSK_CONFIG_DIR, problem);
+    return !problem;
+}
+
+// Opens the lock file as the store opens its files: made with the
+// directory's group and mode 0660, so only those who may store can hold it.
+// -1 after a message.
 int openLock()
 {
-    int dir = open(TAMSK_CONFIG_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir == -1) {
-        fprintf(stderr, errno == ENOENT ? "storetopology: no configuration directory %s: start the ioctl helper, "
-                                          "which makes it\n"
-                                        : "storetopology: cannot open %s: %s\n",
-                TAMSK_CONFIG_DIR, strerror(errno));
-        return -1;
+    int fd = tamsk::apConfigOpen(LOCK_NAME, true);
+    if (fd == -1)
+        fprintf(stderr, "storetopology: cannot lock %s: %s\n", LOCK_FILE,
+                errno == EINVAL ? "not a regular file with a single link" : strerror(errno));
+    return fd;
+}
+
+// Names each file of a directory the group stores in that the group cannot
+// write: another member made it before such files took the group's mode,
+// and every store but its owner's fails on it.
+void reportUnwritable()
+{
+    struct stat dir, st;
+    if (stat(TAMSK_CONFIG_DIR, &dir) != 0 || !(dir.st_mode & S_IWGRP))
+        return;
+    for (const char *path : {TAMSK_CONFIG_FILE, TAMSK_CONFIG_FILE ".bak", LOCK_FILE}) {
+        if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode) || ((st.st_mode & S_IWGRP) && st.st_gid == dir.st_gid))
+            continue;
+        const passwd *owner = getpwuid(st.st_uid);
+        char uid[16];
+        snprintf(uid, sizeof uid, "%u", unsigned(st.st_uid));
+        fprintf(stderr, "storetopology: %s belongs to %s with mode %04o: the directory's group cannot write it\n",
+                path, owner ? owner->pw_name : uid, unsigned(st.st_mode & 07777));
     }
-    int fd = openat(dir, LOCK_NAME, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0660);
-    struct stat st, d;
-    const char *problem = fd == -1 ? strerror(errno) : nullptr;
-    if (fd != -1 && (fstat(fd, &st) != 0 || fstat(dir, &d) != 0 || !S_ISREG(st.st_mode)))
-        problem = "not a regular file";
-    else if (fd != -1 && st.st_uid == geteuid() && // the one who made it sets it up
-             ((st.st_gid != d.st_gid && fchown(fd, uid_t(-1), d.st_gid) != 0) || fchmod(fd, 0660) != 0))
-        problem = strerror(errno);
-    close(dir);
-    if (!problem)
-        return fd;
-    fprintf(stderr, "storetopology: cannot lock %s: %s\n", LOCK_FILE, problem);
-    if (fd != -1)
-        close(fd);
-    return -1;
 }
 
 // Holds every other operator store off until this process exits: the
@@ -110,7 +131,7 @@ int openLock()
 // for at most waitSeconds.
 bool lockStores(double waitSeconds)
 {
-    int fd = openLock();
+    int fd = configDirectoryUsable() ? openLock() : -1;
     timespec start, now, pause = {0, 10 * 1000 * 1000};
     clock_gettime(CLOCK_MONOTONIC, &start);
     for (now = start; fd != -1; clock_gettime(CLOCK_MONOTONIC, &now)) {
@@ -148,13 +169,15 @@ int main(int argc, char **argv)
 {
     unsigned long adapterId{}, port{}, value{}; // read only once given
     bool haveId = false, havePort = false, haveValue = false;
+    const char *name = nullptr; // -l
     int verbose = 0;
     double waitSeconds = 10;
     int c;
-    while ((c = getopt_long(argc, argv, "a:p:t:vw:hV", LONG_OPTIONS, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "a:l:p:t:vw:hV", LONG_OPTIONS, nullptr)) != -1) {
         bool ok = true;
         switch (c) {
         case 'a': ok = haveId = parseNumber(optarg, 16, 0xFFFF, &adapterId) && adapterId != 0; break;
+        case 'l': ok = strlen(name = optarg) <= 9 && apAdptIsKorval(name); break;
         case 'p': ok = havePort = parseNumber(optarg, 10, 0xFF, &port); break;
         case 't': ok = haveValue = parseNumber(optarg, 10, 4, &value); break;
         case 'v': verbose = 1; break;
@@ -171,16 +194,22 @@ int main(int argc, char **argv)
     }
     if (optind != argc)
         return usageError("unexpected argument: ", argv[optind]);
-    if (!haveId || !havePort || !haveValue)
-        return usageError("-a, -p and -t are required", "");
-    if (!lockStores(waitSeconds))
-        return EXIT_STORE_FAILED;
-    if (apStoreTopology(uint16_t(adapterId), uint8_t(port), uint8_t(value), verbose) != 0) {
+    if (name && haveId)
+        return usageError("-a and -l exclude each other", "");
+    if (!(haveId || name) || !havePort || !haveValue)
+        return usageError("-a or -l, -p and -t are required", "");
+    if (name && (adapterId = apGetAdapterId(name)) != 0xB00)
+        fprintf(stderr, "storetopology: %s shares adapter id %lX with every adapter but wyrafc000: the value "
+                "stored for port %lu shows in the reports of all of them\n", name, adapterId, port);
+    bool stored = lockStores(waitSeconds);
+    if (stored && apStoreTopology(uint16_t(adapterId), uint8_t(port), uint8_t(value), verbose) != 0) {
         fprintf(stderr,
                 "storetopology: storing %lX port %lu value %lu failed; the reasons are in the controller's "
                 "message log (the event log of ioctlhelperd on a test rig)\n",
                 adapterId, port, value);
-        return EXIT_STORE_FAILED;
+        stored = false;
     }
-    return finish(EXIT_STORED);
+    if (!stored)
+        reportUnwritable();
+    return stored ? finish(EXIT_STORED) : EXIT_STORE_FAILED;
 }

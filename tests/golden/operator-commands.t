@@ -27,15 +27,27 @@ storetopology: invalid value for -w: -1
 Try 'storetopology --help' for more information.
 [2]
 $ storetopology -a B00 -p 1
-storetopology: -a, -p and -t are required
+storetopology: -a or -l, -p and -t are required
 Try 'storetopology --help' for more information.
 [2]
 $ storetopology -p 1 -t 2
-storetopology: -a, -p and -t are required
+storetopology: -a or -l, -p and -t are required
 Try 'storetopology --help' for more information.
 [2]
 $ storetopology -a B00 -t 2
-storetopology: -a, -p and -t are required
+storetopology: -a or -l, -p and -t are required
+Try 'storetopology --help' for more information.
+[2]
+$ storetopology -l wyrafc0000 -p 1 -t 2
+storetopology: invalid value for -l: wyrafc0000
+Try 'storetopology --help' for more information.
+[2]
+$ storetopology -l B00 -p 1 -t 2
+storetopology: invalid value for -l: B00
+Try 'storetopology --help' for more information.
+[2]
+$ storetopology -a B00 -l wyrafc000 -p 1 -t 2
+storetopology: -a and -l exclude each other
 Try 'storetopology --help' for more information.
 [2]
 $ storetopology -a B00 -p 1 -t 2 x
@@ -54,6 +66,7 @@ Store the link topology value of one adapter port.
 
 Options:
  -a, --adapter <id>       adapter id, hexadecimal (1 to FFFF)
+ -l, --logical <name>     the id that the report of this logical name uses
  -p, --port <port>        port number (0 to 255)
  -t, --topology <value>   0 unknown, 1 open point-to-point, 2 FC-AL,
                           3 FICON point-to-point, 4 open FICON point-to-point
@@ -104,5 +117,5 @@ Failed to open/connect to ZARUD socket - -1
 [6]
 # no configuration directory (the largest values are taken)
 $ storetopology -a FFFF -p 255 -t 4
-storetopology: no configuration directory /home/tamsk/config: start the ioctl helper, which makes it
+storetopology: configuration directory /home/tamsk/config: missing; the ioctl helper makes it when it starts
 [1]

@@ -220,3 +220,52 @@ Kernel status for wyrafc0000
 		 OS_HW2_FENCED_INT_1               
 		 OS_HW2_FENCED_INT_3               
 [0]
+# stores under the id the report uses
+$ storetopology -l wyrafc000 -p 1 -t 3
+[0]
+$ queryadapterquor -l wyrafc000
+Kernel status for wyrafc000 
+	 adapterId          :  B00 
+	 numOfAdapterPorts  :  4 
+	 adapterStatus      :  1F 
+	 fc_fiber_speed     :  8 
+	 fourPortStatus     :  F 
+	 Location Code      :  BAY1-SLOT3 
+	 Port WWPN 
+		 Port 0: 10000ABCDEF00001 
+		 Port 1: 10000ABCDEF00002 
+		 Port 2: 10000ABCDEF00003 
+		 Port 3: 10000ABCDEF00004 
+	 Adapter topology 
+		 Port : Kernel Value                     : Stored Value 
+		  0   : 1 - OS_OPEN_POINT_TO_POINT       : 2 - OS_FC_AL                      
+		  1   : 2 - OS_FC_AL                     : 3 - OS_FICON_POINT_TO_POINT       
+		  2   : 7 - ERROR: Input NOT Recognized! : 0 - OS_TOPOLOGY_UNKNOWN           
+		  3   : 0 - OS_TOPOLOGY_UNKNOWN          : 0 - OS_TOPOLOGY_UNKNOWN           
+
+	 Adapter HRM status :  AAAAAAAA  
+		 OS_HW_INSTALLED_CLUS0 
+		 OS_HW_AVAILABLE_CLUS0 
+		 OS_HW_NVS_GLOBAL_NO_MODIFIED_DATA_CLUS0 
+		 OS_HW_FENCED 
+		 OS_HW_FENCED_INT_2 
+		 OS_HW_SERVICE_MODE 
+		 OS_HW_NVS_INVALID_GLOBAL_STATUS_CLUS0 or OS_HW_FASTLOAD_NOT_MAIL_CAPABLE 
+		 OS_HW_AFFINITY               
+		 OS_HW_RUN_UNCONFIG           
+		 OS_HW_NVS_FAILED             
+		 OS_HW_WS_INIT                
+		 OS_HW_WS_FAILED              
+		 OS_HW_WS_SYNC                
+
+	 Port HRM Status    :  55555555  
+		 OS_HW2_DA_ACTIVE_CLUS1            
+		 OS_HW2_QUIESCE_PENDING            
+		 OS_HW2_ONLINE_1                   
+		 OS_HW2_ONLINE_3                   
+		 OS_HW2_FENCED_INT_1               
+		 OS_HW2_FENCED_INT_3               
+[0]
+$ storetopology -l wyrafc002 -p 0 -t 1
+storetopology: wyrafc002 shares adapter id B06 with every adapter but wyrafc000: the value stored for port 0 shows in the reports of all of them
+[0]
