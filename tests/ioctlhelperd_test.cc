@@ -145,7 +145,7 @@ TEST(Helperd, OptionsUsageErrorsStopSignalsAndStaleSocket)
         struct stat st = {};
         ASSERT_TRUE(pid > 0 && stat(TAMSK_HELPER_SOCKET, &st) == 0);
         EXPECT_EQ(mode, st.st_mode & 07777);
-        EXPECT_EQ("ioctlhelperd: another helper is listening on /home/tamsk/ioctl\n", runProgram({HELPERD}).err);
+        EXPECT_EQ("ioctlhelperd: another helper is running on /home/tamsk/ioctl\n", runProgram({HELPERD}).err);
         kill(pid, sig);
         EXPECT_EQ(0, waitProgram(pid)) << sig;
         EXPECT_NE(0, access(TAMSK_HELPER_SOCKET, F_OK)) << sig;

@@ -6,7 +6,6 @@
 #include "helperd.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,7 +33,7 @@ constexpr TraceName TRACE_NAMES[] = {
     {TRC_UPDATE_READ_FAILED, "read-back failed"}, {TRC_UPDATE_VERIFIED, "file verified"},
 };
 
-std::atomic<uint32_t> messagesTaken{0};
+uint32_t messagesTaken = 0;
 
 // Fills the answer; returns the query's returnCode.
 uint8_t fillQuery(AdapterQuery *q, const Adapter *a, uint32_t type, uint8_t port)
@@ -60,17 +59,17 @@ uint8_t fillQuery(AdapterQuery *q, const Adapter *a, uint32_t type, uint8_t port
     return 0;
 }
 
-int32_t statusQuery(AdapterDds *dds)
+int32_t statusQuery(const HelperOptions &o, AdapterDds *dds)
 {
     AdapterQuery *q = &dds->query;
     char name[sizeof q->logicalName + 1] = {};
     memcpy(name, q->logicalName, sizeof q->logicalName);
     uint32_t type = q->queryType;
     uint8_t port = q->portNumber;
-    const Adapter *a = helperSysfsDir ? nullptr : findAdapter(apModel, name);
+    const Adapter *a = o.sysfsDir ? nullptr : findAdapter(apModel, name);
     int32_t result = a ? a->ioctlResult : 0;
     if (result == 0)
-        q->returnCode = uint8_t(helperSysfsDir ? fcHostQuery(helperSysfsDir, q) : fillQuery(q, a, type, port));
+        q->returnCode = uint8_t(o.sysfsDir ? fcHostQuery(o.sysfsDir, q) : fillQuery(q, a, type, port));
     char shown[escapedSize(sizeof name)];
     if (!escapeText(name, strlen(name), shown, sizeof shown))
         strcpy(shown, "\"\"");
@@ -116,7 +115,7 @@ uint8_t queryProblem(uint32_t type, uint8_t port, int32_t ports)
     return type == QUERY_HA_PORT_PHYS_CFG && port >= std::min(ports, AP_MAX_PORTS) ? RC_NO_PORT : 0;
 }
 
-int32_t apIoctl(uint32_t cmd, uint8_t *data, uint32_t len)
+int32_t apIoctl(const HelperOptions &o, uint32_t cmd, uint8_t *data, uint32_t len)
 {
     if (cmd != AP_IOCTL)
         return ENOTTY;
@@ -128,7 +127,7 @@ int32_t apIoctl(uint32_t cmd, uint8_t *data, uint32_t len)
         return EINVAL;
     int32_t result = EINVAL;
     if (dds.command == AP_QUERY_ADAPTER_STATUS)
-        result = statusQuery(&dds);
+        result = statusQuery(o, &dds);
     else if (dds.command == AP_ATE_PRINTF)
         result = ateMessage(&dds);
     else if (dds.command == AP_USER_TRACE)

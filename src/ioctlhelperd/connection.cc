@@ -1,139 +1,159 @@
 // SPDX-FileCopyrightText: 2026 tamsk developers
 // SPDX-License-Identifier: MIT
-// ioctlhelperd: one client connection: receives the request packets, runs
-// them on the opened AP or stream device and answers each with one packet.
+// ioctlhelperd: every client connection, served by one thread in one poll
+// loop: who gets in, the requests on the opened AP or stream device, the
+// answers and the deadlines.
 #include "helperd.h"
 
 #include "osusrcomm.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <climits>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
-#include <mutex>
 #include <poll.h>
-#include <pthread.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
-
-const char *helperDeviceDir = "/home/tamsk/devices";
 
 namespace {
 
-constexpr int32_t PKT_LIMIT = 1 << 20;         // largest request taken
-constexpr int32_t READ_ANSWER_LIMIT = 65536;   // largest read answer, header included
-constexpr int32_t FIRST_BUFFER = 4096;         // each connection's own
-constexpr size_t THREAD_STACK = 256 << 10;
-
-using Clock = std::chrono::steady_clock;
-
-Clock::duration seconds(double s)
-{
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
-}
+constexpr int32_t PKT_LIMIT = 1 << 20;       // largest request taken
+constexpr int32_t READ_ANSWER_LIMIT = 65536; // largest read answer, header included
+constexpr int32_t FIRST_BUFFER = 4096;       // each connection's own
+constexpr int ACCEPTS_PER_ROUND = 64;        // so that the connections served are not starved
 
 enum DeviceKind { DEV_NONE, DEV_AP, DEV_STREAM };
+enum Phase {
+    IDLE,    // waiting for a request's first byte
+    REQUEST, // receiving the rest of it
+    BUDGET,  // waiting for the buffer its length needs
+    ANSWER,  // sending the answer
+};
 
 struct Connection {
-    int sock;
-    int slot;       // in the connection table, or -1
-    bool busy;      // over the limit: the first request is answered HELPER_BUSY
+    int sock;       // -1 once closed
+    uid_t user;
+    pid_t process;
+    bool busy;      // over the limits: its first request is answered HELPER_BUSY
+    bool closing;   // ends once its answer is out
+    Phase phase;
+    double due;     // when the phase's time runs out
+    double since;   // when the phase began
     DeviceKind kind;
     int devFd;      // stream device: a regular file of the device directory
     off_t readOffset;
     uint8_t *pkt;   // request in, answer out
-    int32_t size;
-    Clock::time_point deadline; // for the request being received
+    int32_t size, have, sent, len; // buffer size; request bytes received; answer bytes sent, of len
 };
 
-// Every connection being served, so that the accepting thread can count
-// them by user and close an idle one to make room.
-struct Slot {
-    bool used;
-    bool busy;
-    bool idle;          // waiting for a request's first byte
-    bool closed;        // closed to make room; no longer counted
-    uid_t user;
-    int sock;
-    Clock::time_point idleSince;
-};
-std::mutex tableLock;
-std::vector<Slot> table;
-int32_t activeConnections = 0, busyConnections = 0;
+const HelperOptions *opts;
+std::vector<Connection> conns;
+size_t budgetUsed; // of opts->budget
+double pausedUntil; // accepting, after running out of descriptors
+constexpr double NEVER = 1e300;
 
-std::mutex budgetLock;
-std::condition_variable budgetFreed;
-size_t budgetUsed = 0; // of helperLimits.budget
-
-void giveBack(size_t bytes)
+double now()
 {
-    std::lock_guard<std::mutex> hold(budgetLock);
-    budgetUsed -= bytes;
-    budgetFreed.notify_all();
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
-// Makes the packet buffer hold at least len bytes. Beyond the first buffer
-// it draws on the budget shared by all connections, waiting for its share
-// until the request's deadline.
-bool reserve(Connection *c, int32_t len)
+void enter(Connection &c, Phase p, double limit)
 {
-    if (len <= c->size)
+    c.phase = p;
+    c.since = now();
+    c.due = c.since + limit;
+}
+
+HelperHdr header(const Connection &c)
+{
+    HelperHdr h;
+    memcpy(&h, c.pkt, sizeof h);
+    return h;
+}
+
+void drop(Connection &c, const char *why)
+{
+    if (why)
+        diagnose("%s", why);
+    close(c.sock);
+    if (c.devFd != -1)
+        close(c.devFd);
+    budgetUsed -= size_t(std::max(c.size - FIRST_BUFFER, 0));
+    free(c.pkt);
+    c.sock = -1;
+}
+
+// Makes the packet buffer hold at least len bytes; beyond the first buffer
+// it draws on the budget shared by all connections. False when the budget
+// cannot take it now, or memory is short.
+bool reserve(Connection &c, int32_t len)
+{
+    size_t more = size_t(std::max(len - std::max(c.size, FIRST_BUFFER), 0));
+    if (len <= c.size)
         return true;
-    size_t more = size_t(len - std::max(c->size, FIRST_BUFFER));
-    {
-        std::unique_lock<std::mutex> hold(budgetLock);
-        if (!budgetFreed.wait_until(hold, c->deadline, [more] { return budgetUsed + more <= helperLimits.budget; }))
-            return false;
-        budgetUsed += more;
-    }
-    void *p = realloc(c->pkt, size_t(len));
-    if (!p) {
-        giveBack(more);
+    void *p = budgetUsed + more <= opts->budget ? realloc(c.pkt, size_t(len)) : nullptr;
+    if (!p)
         return false;
-    }
-    c->pkt = static_cast<uint8_t *>(p);
-    c->size = len;
+    budgetUsed += more;
+    c.pkt = static_cast<uint8_t *>(p);
+    c.size = len;
     return true;
 }
 
 // Back to the first buffer after a request, so an idle client holds none of the budget.
-void shrink(Connection *c)
+void shrink(Connection &c)
 {
-    if (c->size <= FIRST_BUFFER)
+    if (c.size <= FIRST_BUFFER)
         return;
-    giveBack(size_t(c->size - FIRST_BUFFER));
-    if (void *p = realloc(c->pkt, FIRST_BUFFER))
-        c->pkt = static_cast<uint8_t *>(p);
-    c->size = FIRST_BUFFER;
+    budgetUsed -= size_t(c.size - FIRST_BUFFER);
+    if (void *p = realloc(c.pkt, FIRST_BUFFER))
+        c.pkt = static_cast<uint8_t *>(p);
+    c.size = FIRST_BUFFER;
 }
 
-// The whole answer goes out in one send, so a client peeking the header
-// always finds it complete. A blocking send ends short only when the client
-// takes nothing for the idle time; the connection then ends.
-bool sendAnswer(Connection *c, int32_t pktlen, uint32_t xfercnt, int32_t ret, uint32_t cmd)
+// Sends what the socket takes of the answer. A unix stream socket takes the
+// first piece of an answer whole, far beyond its header, so a client that
+// peeks the header always finds it complete; the rest waits for POLLOUT.
+void flush(Connection &c)
 {
-    HelperHdr h = {pktlen, HELPER_RESPONSE, xfercnt, ret, cmd};
-    memcpy(c->pkt, &h, sizeof h);
-    return send(c->sock, c->pkt, size_t(pktlen), MSG_NOSIGNAL) == pktlen;
+    while (c.sent < c.len) {
+        ssize_t n = send(c.sock, c.pkt + c.sent, size_t(c.len - c.sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        if (n < 0)
+            return drop(c, nullptr); // the client left: no news
+        c.sent += int32_t(n);
+    }
+    if (c.closing)
+        return drop(c, nullptr);
+    shrink(c);
+    c.have = 0;
+    enter(c, IDLE, opts->idle);
 }
 
-bool answerHeader(Connection *c, const HelperHdr &req, uint32_t xfercnt, int32_t ret)
+void answer(Connection &c, int32_t pktlen, uint32_t xfercnt, int32_t ret, uint32_t cmd, uint32_t kind = HELPER_RESPONSE)
 {
-    return sendAnswer(c, HELPER_HDR_SIZE, xfercnt, ret, req.cmd);
+    HelperHdr h = {pktlen, kind, xfercnt, ret, cmd};
+    memcpy(c.pkt, &h, sizeof h);
+    c.len = pktlen;
+    c.sent = 0;
+    enter(c, ANSWER, opts->idle);
+    flush(c);
 }
 
 // A request the device cannot take: none opened yet, or the wrong kind.
-int32_t wrongDevice(const Connection *c)
+int32_t wrongDevice(const Connection &c)
 {
-    return c->kind == DEV_NONE ? EBADF : EINVAL;
+    return c.kind == DEV_NONE ? EBADF : EINVAL;
 }
 
 // Opens name in dir read-write, or read-only when it cannot be written
@@ -157,38 +177,27 @@ int32_t openDeviceFile(int dir, const char *name, int *fd)
         return 0;
     }
     close(ro);
-    int32_t ret = fstat(rw, &opened) != 0 || opened.st_ino != seen.st_ino || opened.st_dev != seen.st_dev
-                      ? ENODEV // replaced between the two opens
-                      : 0;
-    if (ret)
+    bool same = fstat(rw, &opened) == 0 && opened.st_ino == seen.st_ino && opened.st_dev == seen.st_dev;
+    if (!same) // replaced between the two opens
         close(rw);
-    *fd = ret ? -1 : rw;
-    return ret;
+    *fd = same ? rw : -1;
+    return same ? 0 : ENODEV;
 }
 
-int32_t openStream(Connection *c, const char *name)
+int32_t openDevice(Connection &c, const HelperHdr &req)
 {
-    if (strchr(name, '/'))
-        return EINVAL; // "." and ".." are no regular files
-    int dir = open(helperDeviceDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir == -1)
-        return errno;
-    int32_t ret = openDeviceFile(dir, name, &c->devFd);
-    close(dir);
-    c->kind = ret ? DEV_NONE : DEV_STREAM;
-    return ret;
-}
-
-int32_t openDevice(Connection *c, const HelperHdr &req)
-{
-    const char *name = reinterpret_cast<const char *>(c->pkt + HELPER_HDR_SIZE);
-    if (c->kind != DEV_NONE || !memchr(name, 0, size_t(req.pktlen - HELPER_HDR_SIZE)))
+    const char *name = reinterpret_cast<const char *>(c.pkt + HELPER_HDR_SIZE);
+    if (c.kind != DEV_NONE || !memchr(name, 0, size_t(req.pktlen - HELPER_HDR_SIZE)))
         return EINVAL; // a second open, or a name without its terminator
     if (!name[0]) {
-        c->kind = DEV_AP;
+        c.kind = DEV_AP;
         return 0;
     }
-    int32_t ret = openStream(c, name);
+    int dir = strchr(name, '/') ? -1 : open(opts->deviceDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int32_t ret = strchr(name, '/') ? EINVAL : dir == -1 ? errno : openDeviceFile(dir, name, &c.devFd);
+    if (dir != -1) // "." and ".." are no regular files
+        close(dir);
+    c.kind = ret ? DEV_NONE : DEV_STREAM;
     if (ret) {
         char shown[256];
         escapeText(name, strlen(name), shown, sizeof shown);
@@ -198,26 +207,26 @@ int32_t openDevice(Connection *c, const HelperHdr &req)
 }
 
 // Reads from where the last read ended; writes append, so reads keep their own offset.
-bool readStream(Connection *c, const HelperHdr &req)
+void readStream(Connection &c, const HelperHdr &req)
 {
-    if (c->kind != DEV_STREAM || req.xfercnt < uint32_t(HELPER_HDR_SIZE))
-        return answerHeader(c, req, HELPER_HDR_SIZE, wrongDevice(c));
+    if (c.kind != DEV_STREAM || req.xfercnt < uint32_t(HELPER_HDR_SIZE))
+        return answer(c, HELPER_HDR_SIZE, HELPER_HDR_SIZE, wrongDevice(c), req.cmd);
     int32_t len = int32_t(std::min(req.xfercnt, uint32_t(READ_ANSWER_LIMIT)));
     if (!reserve(c, len))
-        return answerHeader(c, req, HELPER_HDR_SIZE, ENOMEM);
-    ssize_t n = pread(c->devFd, c->pkt + HELPER_HDR_SIZE, size_t(len - HELPER_HDR_SIZE), c->readOffset);
+        return answer(c, HELPER_HDR_SIZE, HELPER_HDR_SIZE, ENOMEM, req.cmd);
+    ssize_t n = pread(c.devFd, c.pkt + HELPER_HDR_SIZE, size_t(len - HELPER_HDR_SIZE), c.readOffset);
     int32_t ret = n < 0 ? errno : 0;
     n = std::max<ssize_t>(n, 0);
-    c->readOffset += n;
-    return sendAnswer(c, HELPER_HDR_SIZE + int32_t(n), uint32_t(HELPER_HDR_SIZE + n), ret, req.cmd);
+    c.readOffset += n;
+    answer(c, HELPER_HDR_SIZE + int32_t(n), uint32_t(HELPER_HDR_SIZE + n), ret, req.cmd);
 }
 
-int32_t writeStream(Connection *c, const HelperHdr &req)
+int32_t writeStream(Connection &c, const HelperHdr &req)
 {
-    if (c->kind != DEV_STREAM)
+    if (c.kind != DEV_STREAM)
         return wrongDevice(c);
     for (int32_t done = HELPER_HDR_SIZE; done < req.pktlen;) {
-        ssize_t n = write(c->devFd, c->pkt + done, size_t(req.pktlen - done));
+        ssize_t n = write(c.devFd, c.pkt + done, size_t(req.pktlen - done));
         if (n <= 0)
             return n < 0 ? errno : EIO;
         done += int32_t(n);
@@ -225,232 +234,221 @@ int32_t writeStream(Connection *c, const HelperHdr &req)
     return 0;
 }
 
-// Every ioctl answer has the request's length and carries the buffer as
-// the ioctl left it, so the client's size check holds whatever the outcome.
-bool ioctlDevice(Connection *c, const HelperHdr &req)
+// Runs one whole request and starts its answer. Every ioctl answer has the
+// request's length and carries the buffer as the ioctl left it, so the
+// client's size check holds whatever the outcome.
+void dispatch(Connection &c)
 {
-    int32_t ret = c->kind == DEV_NONE ? EBADF : ENOTTY;
-    if (c->kind == DEV_AP)
-        ret = apIoctl(req.cmd, c->pkt + HELPER_HDR_SIZE, uint32_t(req.pktlen - HELPER_HDR_SIZE));
-    return sendAnswer(c, req.pktlen, uint32_t(req.pktlen), ret, req.cmd);
-}
-
-// Stops counting the connection against the limits: it is ending, and its
-// client may connect again as soon as it has the last answer.
-void leaveTable(int slot)
-{
-    if (slot < 0)
-        return;
-    std::lock_guard<std::mutex> hold(tableLock);
-    Slot &s = table[size_t(slot)];
-    if (!s.closed)
-        --(s.busy ? busyConnections : activeConnections);
-    s.closed = true;
-}
-
-// Runs one request; false ends the connection.
-bool dispatch(Connection *c, const HelperHdr &req)
-{
+    HelperHdr req = header(c);
+    uint32_t whole = uint32_t(req.pktlen);
     switch (req.helper_req) {
-    case HELPER_DEV_OPEN:
-        return answerHeader(c, req, uint32_t(req.pktlen), openDevice(c, req));
-    case HELPER_DEV_CLOSE:
-        leaveTable(c->slot);
-        answerHeader(c, req, HELPER_HDR_SIZE, 0);
-        return false;
-    case HELPER_DEV_READ:
-        return readStream(c, req);
-    case HELPER_DEV_WRITE:
-        return answerHeader(c, req, uint32_t(req.pktlen), writeStream(c, req));
-    case HELPER_DEV_IOCTL:
-        return ioctlDevice(c, req);
+    case HELPER_DEV_OPEN: return answer(c, HELPER_HDR_SIZE, whole, openDevice(c, req), req.cmd);
+    case HELPER_DEV_CLOSE: c.closing = true; return answer(c, HELPER_HDR_SIZE, HELPER_HDR_SIZE, 0, req.cmd);
+    case HELPER_DEV_READ: return readStream(c, req);
+    case HELPER_DEV_WRITE: return answer(c, HELPER_HDR_SIZE, whole, writeStream(c, req), req.cmd);
+    case HELPER_DEV_IOCTL: {
+        int32_t ret = c.kind == DEV_AP ? apIoctl(*opts, req.cmd, c.pkt + HELPER_HDR_SIZE, whole - HELPER_HDR_SIZE)
+                                       : c.kind == DEV_NONE ? EBADF : ENOTTY;
+        return answer(c, req.pktlen, whole, ret, req.cmd);
     }
-    return answerHeader(c, req, HELPER_HDR_SIZE, EINVAL);
+    }
+    answer(c, HELPER_HDR_SIZE, HELPER_HDR_SIZE, EINVAL, req.cmd);
 }
 
-// Marks the connection idle (waiting for a request's first byte) or at work.
-void setIdle(const Connection *c, bool idle)
+// Takes the whole header: a busy connection is answered HELPER_BUSY, a
+// length that cannot be framed EINVAL, and both end; the rest of the
+// request then needs its buffer.
+void headerIn(Connection &c)
 {
-    if (c->slot < 0)
+    HelperHdr h = header(c);
+    c.closing = c.busy || h.pktlen < HELPER_HDR_SIZE || h.pktlen > PKT_LIMIT;
+    if (c.busy) // the client comes back after its pause
+        return answer(c, HELPER_HDR_SIZE, 0, 0, h.cmd, HELPER_BUSY);
+    if (c.closing) {
+        diagnose("packet length %d refused", h.pktlen);
+        return answer(c, HELPER_HDR_SIZE, HELPER_HDR_SIZE, EINVAL, h.cmd);
+    }
+    if (!reserve(c, h.pktlen))
+        c.phase = BUDGET; // its deadline still counts
+}
+
+void receive(Connection &c)
+{
+    int32_t want = c.have < HELPER_HDR_SIZE ? HELPER_HDR_SIZE : header(c).pktlen;
+    ssize_t n = recv(c.sock, c.pkt + c.have, size_t(want - c.have), MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
         return;
-    std::lock_guard<std::mutex> hold(tableLock);
-    Slot &s = table[size_t(c->slot)];
-    if (idle && !s.idle)
-        s.idleSince = Clock::now();
-    s.idle = idle;
+    if (n <= 0) { // a client that leaves between packets is no news
+        char why[128];
+        snprintf(why, sizeof why, "connection dropped: %s", n ? strerror(errno) : "client left inside a packet");
+        return drop(c, n == 0 && c.have == 0 ? nullptr : why);
+    }
+    if (c.have == 0)
+        enter(c, REQUEST, opts->deadline);
+    c.have += int32_t(n);
+    if (c.have == HELPER_HDR_SIZE)
+        headerIn(c);
+    if (c.phase == REQUEST && c.have >= HELPER_HDR_SIZE && c.have == header(c).pktlen)
+        dispatch(c);
 }
 
-// Receives len bytes at offset of the packet buffer. The first byte of a
-// request may take the socket's receive time-out; from it on, the whole
-// request must arrive by its deadline. False, with a message unless the
-// client left between packets, when the connection ends instead.
-bool receive(Connection *c, int32_t offset, int32_t len)
+// ---- who gets in
+
+struct Peer {
+    uid_t user;
+    pid_t process;
+};
+
+bool addConnection(int sock, const Peer &peer, bool busy)
 {
-    for (int32_t got = 0; got < len;) {
-        bool first = offset + got == 0;
-        ssize_t n = recv(c->sock, c->pkt + offset + got, size_t(len - got), first ? 0 : MSG_DONTWAIT);
-        if (n > 0) {
-            if (first) {
-                c->deadline = Clock::now() + seconds(helperLimits.deadline);
-                setIdle(c, false);
-            }
-            got += int32_t(n);
-            continue;
-        }
-        pollfd p = {c->sock, POLLIN, {}};
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(c->deadline - Clock::now());
-        if (n < 0 && (errno == EINTR || (errno == EAGAIN && !first && left.count() > 0 &&
-                                         poll(&p, 1, int(left.count())) != 0)))
-            continue;
-        if (n == 0 && !first)
-            diagnose("connection dropped: client left inside a packet");
-        else if (n < 0 && errno != EAGAIN)
-            diagnose("connection dropped: %s", strerror(errno));
-        else if (n < 0)
-            diagnose(first ? "connection dropped: idle too long"
-                           : "connection dropped: request not complete within %g s", helperLimits.deadline);
+    Connection c = {};
+    c.sock = sock, c.user = peer.user, c.process = peer.process, c.busy = busy, c.devFd = -1;
+    if (!reserve(c, FIRST_BUFFER))
         return false;
-    }
+    enter(c, IDLE, busy ? opts->deadline : opts->idle);
+    conns.push_back(c);
     return true;
 }
 
-void serve(Connection *c)
+// The connection that gives way to a new one of peer: of the process with
+// the most connections (among the user's own when sameUser), its
+// connection idle longest, or else, when that process has more than peer's
+// own share, its connection at work longest. Null when none may go.
+Connection *giveWay(const Peer &peer, bool sameUser)
 {
-    HelperHdr req;
-    for (setIdle(c, true); receive(c, 0, HELPER_HDR_SIZE); setIdle(c, true)) {
-        memcpy(&req, c->pkt, sizeof req);
-        if (c->busy) { // the client comes back after its pause
-            leaveTable(c->slot);
-            HelperHdr busy = {HELPER_HDR_SIZE, HELPER_BUSY, 0, 0, req.cmd};
-            send(c->sock, &busy, sizeof busy, MSG_NOSIGNAL);
-            return;
-        }
-        if (req.pktlen < HELPER_HDR_SIZE || req.pktlen > PKT_LIMIT) {
-            // The packet cannot be framed: refuse it and end the connection.
-            diagnose("packet length %d refused", req.pktlen);
-            leaveTable(c->slot);
-            answerHeader(c, req, HELPER_HDR_SIZE, EINVAL);
-            return;
-        }
-        if (!reserve(c, req.pktlen) || !receive(c, HELPER_HDR_SIZE, req.pktlen - HELPER_HDR_SIZE) ||
-            !dispatch(c, req))
-            return;
-        shrink(c);
+    std::unordered_map<pid_t, int32_t> count;
+    pid_t most = 0;
+    int32_t mostCount = 0;
+    for (const Connection &c : conns)
+        if (c.sock != -1 && !c.busy && (!sameUser || c.user == peer.user) && ++count[c.process] > mostCount)
+            most = c.process, mostCount = count[c.process];
+    Connection *victim = nullptr;
+    for (Connection &c : conns) {
+        bool idle = c.phase == IDLE, better = !victim || (idle && victim->phase != IDLE) ||
+                                              (idle == (victim->phase == IDLE) && c.since < victim->since);
+        if (c.sock != -1 && !c.busy && c.process == most && (!sameUser || c.user == peer.user) && better)
+            victim = &c;
     }
+    bool overShare = mostCount > count[peer.process] + 1;
+    return victim && (victim->phase == IDLE || overShare) ? victim : nullptr;
 }
 
-void serveOn(Connection *c)
+// Admits the accepted socket, or closes it with the reason. A process over
+// its share of connections is refused; when its user's or everybody's
+// share is full, a connection of the process with the most connections
+// makes room, idle ones first; only when none may is the new one served
+// busy, up to the busy limit.
+void admit(int sock)
 {
-    if (reserve(c, FIRST_BUFFER))
-        serve(c);
-    if (c->devFd != -1)
-        close(c->devFd);
-    shrink(c);
-    free(c->pkt);
-}
-
-void *connectionThread(void *arg)
-{
-    int slot = int(reinterpret_cast<intptr_t>(arg));
-    Connection c = {-1, slot, false, DEV_NONE, -1, 0, nullptr, 0, {}};
-    {
-        std::lock_guard<std::mutex> hold(tableLock);
-        c.sock = table[size_t(slot)].sock;
-        c.busy = table[size_t(slot)].busy;
-    }
-    serveOn(&c);
-    leaveTable(slot);
-    std::lock_guard<std::mutex> hold(tableLock); // the socket is closed while its slot is held
-    table[size_t(slot)].used = false;
-    close(c.sock);
-    return nullptr;
-}
-
-// Takes a slot for a new connection of user, or returns -1 with the reason.
-// A user gets its share of the connections at most. When all connections
-// are taken, the one idle longest is closed to make room; only when none is
-// idle is the new one served busy.
-int takeSlot(int sock, uid_t user, bool *busy, const char **why)
-{
-    std::lock_guard<std::mutex> hold(tableLock);
-    int32_t usersOwn = 0;
-    const size_t none = table.size();
-    size_t free = none, oldest = none;
-    for (size_t i = 0; i < table.size(); ++i) {
-        const Slot &s = table[i];
-        if (!s.used || s.closed) {
-            free = !s.used && free == none ? i : free;
+    ucred cred = {};
+    socklen_t size = sizeof cred;
+    if (getsockopt(sock, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0)
+        cred = {0, uid_t(-1), gid_t(-1)}; // unknown: one peer of its own
+    Peer peer = {cred.uid, cred.pid};
+    int32_t ofProcess = 0, ofUser = 0, served = 0, busy = 0;
+    for (const Connection &c : conns) {
+        if (c.sock == -1)
             continue;
-        }
-        usersOwn += s.user == user;
-        if (s.idle && !s.busy && (oldest == none || s.idleSince < table[oldest].idleSince))
-            oldest = i;
+        ofProcess += c.process == peer.process && c.user == peer.user;
+        ofUser += c.user == peer.user;
+        (c.busy ? busy : served) += 1;
     }
-    *why = "too many connections of its user";
-    if (usersOwn >= helperLimits.perUser)
-        return -1;
-    if (activeConnections >= helperLimits.connections && oldest != none) {
-        shutdown(table[oldest].sock, SHUT_RDWR); // its thread sees the client leave
-        table[oldest].closed = true;
-        --activeConnections;
-        diagnose("idle connection closed to make room for a new one");
+    const char *why = ofProcess >= opts->perProcess ? "too many connections of its process" : nullptr;
+    bool userFull = !why && ofUser >= opts->perUser, full = !why && !userFull && served >= opts->connections;
+    if (Connection *victim = userFull || full ? giveWay(peer, userFull) : nullptr) {
+        drop(*victim, victim->phase == IDLE ? "idle connection closed to make room for a new one"
+                                            : "connection at work closed to make room for another process's");
+        userFull = full = false;
     }
-    *busy = activeConnections >= helperLimits.connections;
-    *why = "too many connections";
-    if ((*busy && busyConnections >= helperLimits.busy) ||
-        (free == none && table.size() >= size_t(2 * (helperLimits.connections + helperLimits.busy))))
-        return -1; // the slots beyond the limits belong to connections still ending
-    ++(*busy ? busyConnections : activeConnections);
-    if (free == none)
-        table.push_back({});
-    table[free] = {true, *busy, true, false, user, sock, Clock::now()};
-    return int(free);
+    why = why ? why : userFull ? "too many connections of its user" : full && busy >= opts->busy ? "too many connections" : nullptr;
+    if (why || !(why = "out of memory", addConnection(sock, peer, full))) {
+        close(sock);
+        diagnose("new connection closed: %s", why);
+    }
 }
 
-void giveSlotBack(int slot)
+void acceptSome(int listenFd)
 {
-    leaveTable(slot);
-    std::lock_guard<std::mutex> hold(tableLock);
-    table[size_t(slot)].used = false;
+    for (int i = 0; i < ACCEPTS_PER_ROUND; ++i) {
+        int s = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (s != -1) {
+            admit(s);
+        } else if (errno == EMFILE || errno == ENFILE || errno == ENOMEM || errno == ENOBUFS) {
+            diagnose("accept: %s", strerror(errno));
+            if (Connection *victim = giveWay({uid_t(-1), -1}, false))
+                drop(*victim, "idle connection closed to make room for a new one");
+            else
+                pausedUntil = now() + 0.05; // until connections end
+            return;
+        } else if (errno != EINTR && errno != ECONNABORTED) {
+            return; // EAGAIN: none waiting
+        }
+    }
+}
+
+// Ends the connections whose phase ran out; wakes those waiting for budget.
+void keepTime()
+{
+    double t = now();
+    for (Connection &c : conns) {
+        if (c.sock != -1 && c.phase == BUDGET && reserve(c, header(c).pktlen))
+            c.phase = REQUEST;
+        char why[96];
+        if (c.sock != -1 && c.due <= t) {
+            snprintf(why, sizeof why, c.phase == IDLE ? "connection dropped: idle too long"
+                                      : c.phase == ANSWER ? "connection dropped: answer not taken within %g s"
+                                                          : "connection dropped: request not complete within %g s",
+                     c.phase == ANSWER ? opts->idle : opts->deadline);
+            drop(c, why);
+        }
+    }
+    conns.erase(std::remove_if(conns.begin(), conns.end(), [](const Connection &c) { return c.sock == -1; }),
+                conns.end());
 }
 
 } // namespace
 
-HelperLimits helperLimits;
-
-void serveConnection(int sock, bool busy)
+int32_t serveLoop(const HelperOptions &o, int listenFd, int signalFd)
 {
-    Connection c = {sock, -1, busy, DEV_NONE, -1, 0, nullptr, 0, {}};
-    serveOn(&c);
+    opts = &o;
+    std::vector<pollfd> polled;
+    for (;;) {
+        keepTime();
+        if (listenFd == -1 && conns.empty())
+            return 0;
+        double t = now(), wake = pausedUntil > t ? pausedUntil : NEVER;
+        polled.assign({{signalFd, POLLIN, 0}, {pausedUntil > t ? -1 : listenFd, POLLIN, 0}});
+        for (const Connection &c : conns) {
+            polled.push_back({c.sock, short(c.phase == ANSWER ? POLLOUT : c.phase == BUDGET ? 0 : POLLIN), 0});
+            wake = std::min(wake, c.due);
+        }
+        int timeout = wake == NEVER ? -1 : int(std::max(wake - t, 0.0) * 1000) + 1;
+        if (poll(polled.data(), polled.size(), timeout) < 0 && errno != EINTR)
+            return -1;
+        if (polled[0].revents) {
+            signalfd_siginfo si;
+            return read(signalFd, &si, sizeof si) == sizeof si ? int32_t(si.ssi_signo) : 0;
+        }
+        size_t before = conns.size(); // those admitted now are polled from the next round
+        if (polled[1].revents)
+            acceptSome(listenFd);
+        for (size_t i = 0; i < before; ++i) {
+            Connection &c = conns[i];
+            if (c.sock == -1 || !polled[i + 2].revents)
+                continue;
+            if (c.phase == ANSWER)
+                flush(c);
+            else if (c.phase != BUDGET) // a hang-up is seen once the buffer is there
+                receive(c);
+        }
+    }
 }
 
-void startConnection(int sock)
+void serveConnection(const HelperOptions &o, int sock)
 {
-    ucred peer = {};
-    socklen_t size = sizeof peer;
-    if (getsockopt(sock, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
-        peer.uid = uid_t(-1); // unknown: one user of its own
-    const char *why = nullptr;
-    bool busy = false;
-    int slot = takeSlot(sock, peer.uid, &busy, &why);
-    if (slot >= 0) {
-        double wait = busy ? helperLimits.deadline : helperLimits.idle;
-        timeval idle = {time_t(wait), suseconds_t((wait - double(time_t(wait))) * 1e6)};
-        setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
-        setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &idle, sizeof idle);
-        // Threads with small stacks start much faster than with the default.
-        pthread_attr_t attr;
-        pthread_attr_init(&attr);
-        pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-        pthread_attr_setstacksize(&attr, THREAD_STACK);
-        pthread_t thread;
-        int err = pthread_create(&thread, &attr, connectionThread, reinterpret_cast<void *>(intptr_t(slot)));
-        pthread_attr_destroy(&attr);
-        if (err == 0)
-            return;
-        giveSlotBack(slot);
-        why = strerror(err);
-    }
-    close(sock);
-    diagnose("new connection closed: %s", why);
+    opts = &o;
+    if (addConnection(sock, {uid_t(-1), 0}, false))
+        serveLoop(o, -1, -1);
+    else
+        close(sock);
 }

@@ -6,13 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <mutex>
 #include <poll.h>
 #include <unistd.h>
 
@@ -22,7 +20,6 @@ namespace {
 // with the time stamp and the words around it; also PIPE_BUF, so a pipe
 // takes a line whole or not at all.
 constexpr size_t LOG_LINE_MAX = 4096;
-constexpr std::chrono::milliseconds STOP_WAIT{500}; // for the log at the stop
 
 // A stream that never holds up the helper: lines it cannot take at once
 // are dropped and counted, and the count is written before the next line
@@ -31,7 +28,6 @@ struct Sink {
     int fd;
     bool stamped;               // lines start with a time stamp
     const char *dropNote;       // format of the count's line
-    std::timed_mutex lock{};
     unsigned long long dropped = 0; // lines lost since the last line written
     bool midLine = false;           // a short write (full disk) cut a line
 };
@@ -82,7 +78,6 @@ bool noteDropped(Sink &sink)
 
 void put(Sink &sink, const char *line, size_t n)
 {
-    std::lock_guard<std::timed_mutex> hold(sink.lock);
     if (!noteDropped(sink) || !writeLine(sink, line, n))
         ++sink.dropped;
 }
@@ -130,10 +125,7 @@ void diagnose(const char *fmt, ...)
 
 void logStop()
 {
-    // Never released: no line starts after this one. Taken within the wait
-    // or not at all, so the stop never waits on the log for long.
-    if (events.lock.try_lock_for(STOP_WAIT))
-        noteDropped(events);
+    noteDropped(events);
 }
 
 size_t escapeText(const char *in, size_t len, char *out, size_t outSize)

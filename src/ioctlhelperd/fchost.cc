@@ -17,8 +17,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-const char *helperSysfsDir = nullptr;
-
 namespace {
 
 constexpr size_t ATTR_SIZE = 256; // room for the longest attribute, symbolic_name

@@ -9,36 +9,36 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <sys/types.h>
 
-// ---- connections (connection.cc)
+// ---- options (main.cc) and connections (connection.cc)
 
-/// Directory holding the stream devices; set once before the first connection.
-extern const char *helperDeviceDir;
-
-/// What the helper gives its clients; set once before the first connection.
-struct HelperLimits {
-    int32_t connections = 1024; // served at once
-    int32_t busy = 64;          // beyond them, answered HELPER_BUSY, then closed
-    int32_t perUser = 256;      // connections of one peer user, busy ones included
-    double deadline = 5;        // seconds for a whole request from its first byte
-    double idle = 30;           // seconds for a request's first byte, or an answer taken
-    size_t budget = 32 << 20;   // bytes of all packet buffers beyond each one's first 4096
+/// Everything the options set, read once at start.
+struct HelperOptions {
+    const char *modelFile = nullptr, *logFile = nullptr;
+    const char *deviceDir = "/home/tamsk/devices"; // the stream devices
+    const char *sysfsDir = nullptr; // answer status queries from its class/fc_host, not the model
+    gid_t group = gid_t(-1);        // of the socket; -1: left as made
+    long mode = -1;                 // of the socket; -1: left as the umask makes it
+    int32_t connections = 1024;     // served at once
+    int32_t busy = 64;              // beyond them, answered HELPER_BUSY, then closed
+    int32_t perUser = 256;          // connections of one peer user, busy ones included
+    int32_t perProcess = 64;        // connections of one peer process
+    double deadline = 5;            // seconds for a whole request from its first byte
+    double idle = 30;               // seconds for a request's first byte, or an answer taken
+    size_t budget = 32 << 20;       // bytes of all packet buffers beyond each one's first 4096
 };
-extern HelperLimits helperLimits;
 
-/// Serves the connected socket on the calling thread until the client closes
-/// the device or leaves, its idle time or a request's deadline runs out, the
-/// buffer budget cannot take a request or a packet cannot be framed. A busy
-/// connection only answers its first request with HELPER_BUSY. Closes the
-/// device it opened; the socket stays open for the caller to close.
-void serveConnection(int sock, bool busy = false);
+/// Serves the listening socket and every connection on the calling thread
+/// until a signal arrives on signalFd (a signalfd), then returns its number;
+/// -1 when poll fails. Without a listening socket (-1) it returns 0 once no
+/// connection is left. A connection ends when its client closes the device
+/// or leaves, its phase's time runs out, or a packet cannot be framed; one
+/// admitted beyond the limits only answers its first request HELPER_BUSY.
+int32_t serveLoop(const HelperOptions &o, int listenFd, int signalFd);
 
-/// Serves the accepted socket on a thread of its own and closes it at the
-/// end. A peer user beyond its share is closed at once with a message; with
-/// every connection taken, the one idle longest is closed to make room, or
-/// when none is idle the new one is served busy; beyond the busy limit (or
-/// when no thread starts) it is closed at once with a message.
-void startConnection(int sock);
+/// Serves the one connected socket until it ends, and closes it.
+void serveConnection(const HelperOptions &o, int sock);
 
 // ---- the emulated AP code: its adapters read from the model file
 // (modelfile.cc) and its commands (apcommands.cc)
@@ -75,7 +75,7 @@ bool readWwpn(const char *text, size_t len, uint8_t *wwpn);
 
 /// Runs ioctl cmd of the AP device on data (len bytes, changed in place).
 /// Returns the ioctl's outcome: 0 or an error number (-1 allowed).
-int32_t apIoctl(uint32_t cmd, uint8_t *data, uint32_t len);
+int32_t apIoctl(const HelperOptions &o, uint32_t cmd, uint8_t *data, uint32_t len);
 
 // returnCode values of the status query.
 constexpr uint8_t RC_NO_ADAPTER = 2;
@@ -87,10 +87,6 @@ constexpr uint8_t RC_NO_PORT = 4;
 uint8_t queryProblem(uint32_t type, uint8_t port, int32_t ports);
 
 // ---- Fibre Channel hosts of the running machine (fchost.cc)
-
-/// The sysfs tree whose class/fc_host answers the status query instead of
-/// the model (--sysfs); null: the model answers. Set before the first connection.
-extern const char *helperSysfsDir;
 
 /// Answers the status query q (logical name, query type and port in, as the
 /// model takes them) from the hosts under sysfsDir, read afresh, and nothing
@@ -104,17 +100,16 @@ int32_t fcHostQuery(const char *sysfsDir, AdapterQuery *q);
 /// output. Returns 0, or -1 after a message on standard error.
 int32_t logOpen(const char *path);
 
-/// Writes one line, time-stamped in UTC; lines never interleave. A line the
-/// log cannot take at once (stalled reader, full disk) is dropped and
-/// counted, and the count is logged once a line goes through again.
+/// Writes one line, time-stamped in UTC. A line the log cannot take at once
+/// (stalled reader, full disk) is dropped and counted, and the count is
+/// logged once a line goes through again.
 void logEvent(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 /// Writes "ioctlhelperd: " and one line on standard error, on the same
 /// terms as logEvent: a line that cannot go at once is dropped and counted.
 void diagnose(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
-/// Logs the count of dropped lines if it can and keeps the log locked, so no
-/// line is cut by the exit that follows; waits half a second at most.
+/// Logs the count of dropped lines if the log takes it at once.
 void logStop();
 
 /// Writes len bytes of in to out (outSize at least 1) C-escaped (\n \t \\ \"

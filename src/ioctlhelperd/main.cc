@@ -1,13 +1,14 @@
 // SPDX-FileCopyrightText: 2026 tamsk developers
 // SPDX-License-Identifier: MIT
-// ioctlhelperd: stand-in ioctl helper and AP code. Options, the listening
-// socket, the configuration directory, the accept loop and the clean stop
-// on SIGTERM or SIGINT.
+// ioctlhelperd: stand-in ioctl helper and AP code. Options, the limits
+// fitted to the descriptors, one helper per socket, the listening socket,
+// the configuration directory, and the clean stop on SIGTERM or SIGINT.
 #include "helperd.h"
 
 #include "tamskpaths.h"
 #include "tamskversion.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cfloat>
 #include <climits>
@@ -20,8 +21,9 @@
 #include <getopt.h>
 #include <grp.h>
 #include <initializer_list>
-#include <pthread.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -30,7 +32,9 @@
 namespace {
 
 constexpr int EXIT_STOPPED = 0;     // stopped by a signal, or -h, -V
-constexpr int EXIT_NOT_STARTED = 1; // socket, log or signal setup failed
+constexpr int EXIT_NOT_STARTED = 1; // socket, log or signal setup failed, or another helper runs
+constexpr int OWN_DESCRIPTORS = 32;  // beyond the connections: listener, log, lock, devices, sysfs reads
+const char LOCK_NAME[] = "ioctl.lock"; // in the helper directory, held while the helper runs
 constexpr int EXIT_BAD_INPUT = 2;   // bad option or model file
 
 const char USAGE[] =
@@ -46,18 +50,13 @@ const char USAGE[] =
     "     --connections <n>    connections served at once (default 1024)\n"
     "     --busy <n>           connections beyond them answered busy (default 64)\n"
     "     --per-user <n>       connections of one user at most (default 256)\n"
+    "     --per-process <n>    connections of one process at most (default 64)\n"
     "     --deadline <s>       seconds for a whole request (default 5)\n"
     "     --idle <s>           seconds for a request to start (default 30)\n"
     "     --budget <bytes>     packet buffers of all connections (default 33554432)\n"
     " -h, --help               display this help and exit\n"
     " -V, --version            display version and exit\n\n"
     "For more details see ioctlhelperd(8).\n";
-
-struct Options {
-    const char *modelFile = nullptr, *logFile = nullptr;
-    gid_t group = gid_t(-1); // -1: left as made
-    long mode = -1;
-};
 
 int homeDir = -1;        // the helper directory, where the socket is
 struct stat boundSocket; // the socket file this helper made
@@ -77,35 +76,30 @@ bool number(const char *text, double min, double max, double *out)
 }
 
 // Sets the limit of option opt from text; false when text is not a number in its range.
-bool setLimit(int opt, const char *text)
+bool setLimit(HelperOptions *o, int opt, const char *text)
 {
     double v;
-    switch (opt) {
-    case 'c': return number(text, 1, 65536, &v) && (helperLimits.connections = int32_t(v)) == v;
-    case 'b': return number(text, 0, 65536, &v) && (helperLimits.busy = int32_t(v)) == v;
-    case 'u': return number(text, 1, 65536, &v) && (helperLimits.perUser = int32_t(v)) == v;
-    case 't': return number(text, 0.001, 3600, &helperLimits.deadline);
-    case 'i': return number(text, 0.001, 86400, &helperLimits.idle);
-    default: return number(text, 0, double(SIZE_MAX / 2), &v) && double(helperLimits.budget = size_t(v)) == v;
-    }
+    int32_t *count = opt == 'c' ? &o->connections : opt == 'b' ? &o->busy : opt == 'u' ? &o->perUser
+                   : opt == 'p' ? &o->perProcess : nullptr;
+    if (count)
+        return number(text, opt == 'b' ? 0 : 1, 65536, &v) && (*count = int32_t(v)) == v;
+    if (opt != 'B')
+        return number(text, 0.001, opt == 't' ? 3600 : 86400, opt == 't' ? &o->deadline : &o->idle);
+    return number(text, 0, double(SIZE_MAX / 2), &v) && double(o->budget = size_t(v)) == v;
 }
 
-// Reads the options into o and helperLimits. Returns -1 to go on, or the
-// exit status after the help, the version or a usage error.
-int readOptions(int argc, char **argv, Options *o)
+// Reads the options into o. Returns -1 to go on, or the exit status after
+// the help, the version or a usage error.
+int readOptions(int argc, char **argv, HelperOptions *o)
 {
-    const option longOpts[] = {{"model", required_argument, nullptr, 'm'}, {"log", required_argument, nullptr, 'l'},
-                               {"device-dir", required_argument, nullptr, 'd'},
-                               {"group", required_argument, nullptr, 'g'}, {"mode", required_argument, nullptr, 'M'},
-                               {"sysfs", required_argument, nullptr, 's'},
-                               {"connections", required_argument, nullptr, 'c'},
-                               {"busy", required_argument, nullptr, 'b'},
-                               {"per-user", required_argument, nullptr, 'u'},
-                               {"deadline", required_argument, nullptr, 't'},
-                               {"idle", required_argument, nullptr, 'i'},
-                               {"budget", required_argument, nullptr, 'B'},
-                               {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'},
-                               {nullptr, 0, nullptr, 0}};
+    constexpr int ARG = required_argument;
+    const option longOpts[] = {
+        {"model", ARG, nullptr, 'm'}, {"log", ARG, nullptr, 'l'}, {"device-dir", ARG, nullptr, 'd'},
+        {"group", ARG, nullptr, 'g'}, {"mode", ARG, nullptr, 'M'}, {"sysfs", ARG, nullptr, 's'},
+        {"connections", ARG, nullptr, 'c'}, {"busy", ARG, nullptr, 'b'}, {"per-user", ARG, nullptr, 'u'},
+        {"per-process", ARG, nullptr, 'p'}, {"deadline", ARG, nullptr, 't'}, {"idle", ARG, nullptr, 'i'},
+        {"budget", ARG, nullptr, 'B'}, {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'},
+        {}};
     int at = 0;
     for (int opt; (opt = getopt_long(argc, argv, ":m:l:d:g:M:s:hV", longOpts, &at)) != -1;) {
         char *end = nullptr, shortOpt[3] = {'-', char(optopt)};
@@ -120,8 +114,8 @@ int readOptions(int argc, char **argv, Options *o)
             return EXIT_NOT_STARTED;
         case 'm': o->modelFile = optarg; break;
         case 'l': o->logFile = optarg; break;
-        case 'd': helperDeviceDir = optarg; break;
-        case 's': helperSysfsDir = optarg; break;
+        case 'd': o->deviceDir = optarg; break;
+        case 's': o->sysfsDir = optarg; break;
         case 'g':
             o->group = g ? g->gr_gid : gid_t(strtoul(optarg, &end, 10));
             if (!g && (!*optarg || *end))
@@ -139,22 +133,11 @@ int readOptions(int argc, char **argv, Options *o)
         default:
             char what[32];
             snprintf(what, sizeof what, "bad value for --%s", longOpts[at].name);
-            if (!setLimit(opt, optarg))
+            if (!setLimit(o, opt, optarg))
                 return usageError(what, optarg);
         }
     }
     return optind < argc ? usageError("unexpected argument", argv[optind]) : -1;
-}
-
-// True when a live helper answers on the helper path; anything else found
-// there, such as a stale socket, is replaced.
-bool helperListening()
-{
-    sockaddr_un a = tamsk::socketAddress();
-    int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    bool live = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    close(s);
-    return live;
 }
 
 // Makes a directory of this helper's own in the helper directory, with
@@ -180,11 +163,20 @@ int ownDirectory(const char *name, gid_t group, mode_t mode)
     return d;
 }
 
-// Binds in the private directory priv, whose group is the socket's
-// (set-group-id), with the umask giving the socket's mode, then renames the
-// socket onto the helper path. Returns the listening socket, or -1.
-int bindIn(const char *priv, const Options &o)
+// Binds in a private directory, whose group is the socket's (set-group-id),
+// with the umask giving the socket's mode, then renames the socket onto the
+// helper path: the socket appears at its path with its final group and
+// mode, nothing is changed through a path that another user could redirect,
+// and clients never find a path that refuses connections. What a start
+// killed half-way left at the private name goes first, never followed.
+// Returns the listening socket, or -1.
+int bindSocket(const HelperOptions &o)
 {
+    const char priv[] = ".ioctl.new";
+    int old = openat(homeDir, priv, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (old != -1)
+        unlinkat(old, TAMSK_SOCKET_NAME, 0), close(old);
+    unlinkat(homeDir, priv, old != -1 ? AT_REMOVEDIR : 0);
     int dir = ownDirectory(priv, o.group, o.group != gid_t(-1) ? 02700 : 0700);
     if (dir == -1)
         return -1;
@@ -211,33 +203,23 @@ int bindIn(const char *priv, const Options &o)
     return ok ? s : -1;
 }
 
-// The socket appears at its path with its final group and mode, nothing is
-// changed through a path that another user could redirect, and clients
-// never find a path that refuses connections. Returns the listening
-// socket, or -1.
-int bindSocket(const Options &o)
-{
-    int s = -1;
-    for (int i = 0; s == -1 && i < 100; ++i) { // directories another user took or took away are passed over
-        char priv[32];
-        snprintf(priv, sizeof priv, ".ioctl.%d.%d", int(getpid()), i);
-        if ((s = bindIn(priv, o)) == -1 && errno != EEXIST && errno != ENOENT)
-            break;
-    }
-    return s;
-}
-
-// Opens the helper directory and listens on the helper path. Returns the
-// listening socket, or -1 after a message.
-int listenSocket(const Options &o)
+// Opens the helper directory, takes the lock that makes this the one
+// helper of the socket for as long as it runs, and listens on the helper
+// path. Returns the listening socket, or -1 after a message.
+int listenSocket(const HelperOptions &o)
 {
     mkdir(TAMSK_DIR, 0755); // may exist; if it cannot be made, the open says why
     homeDir = open(TAMSK_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (homeDir != -1 && helperListening()) {
-        fprintf(stderr, "ioctlhelperd: another helper is listening on %s\n", TAMSK_HELPER_SOCKET);
+    // Mode 0600: nobody else can open the lock and so hold helpers off.
+    int lock = homeDir == -1 ? -1 : openat(homeDir, LOCK_NAME, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct stat st;
+    if (lock != -1 && (fstat(lock, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()))
+        close(lock), lock = -1, errno = EPERM;
+    if (lock != -1 && flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        fprintf(stderr, "ioctlhelperd: another helper is running on %s\n", TAMSK_HELPER_SOCKET);
         return -1;
     }
-    int s = homeDir == -1 ? -1 : bindSocket(o);
+    int s = lock == -1 ? -1 : bindSocket(o);
     if (s == -1)
         fprintf(stderr, "ioctlhelperd: cannot listen on %s: %s\n", TAMSK_HELPER_SOCKET, strerror(errno));
     return s;
@@ -274,7 +256,7 @@ void checkTrusted(int dir, const char *path, gid_t socketGroup)
 // socket may store: with the socket's group, set-group-id and writable by
 // the group when the group may connect. One that exists is left as it is,
 // but a name there that is no directory, or one others control, is told.
-void makeConfigDirectory(const Options &o)
+void makeConfigDirectory(const HelperOptions &o)
 {
     bool groupStores = o.mode >= 0 && (o.mode & 020);
     int d = ownDirectory(TAMSK_CONFIG_DIR_NAME, o.group, groupStores ? 02775 : 0755);
@@ -294,25 +276,39 @@ void makeConfigDirectory(const Options &o)
         close(d);
 }
 
-// Waits for SIGTERM or SIGINT, removes the socket file while it is still the
-// one this helper made, flushes the log and exits; connections are dropped.
-void *stopOnSignal(void *signals)
+// Removes the socket file while it is still the one this helper made.
+void removeSocket()
 {
-    int sig = 0;
-    sigwait(static_cast<sigset_t *>(signals), &sig);
     struct stat now;
     if (fstatat(homeDir, TAMSK_SOCKET_NAME, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_ino == boundSocket.st_ino &&
         now.st_dev == boundSocket.st_dev)
         unlinkat(homeDir, TAMSK_SOCKET_NAME, 0);
-    logStop();
-    _exit(EXIT_STOPPED); // without running destructors under the connection threads
+}
+
+// Raises the descriptor limit to the hard limit and lowers the connection
+// limits to what fits in it beside the helper's own descriptors, saying so.
+void fitLimits(HelperOptions *o)
+{
+    rlimit fds;
+    if (getrlimit(RLIMIT_NOFILE, &fds) != 0)
+        return;
+    fds.rlim_cur = fds.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &fds);
+    getrlimit(RLIMIT_NOFILE, &fds);
+    int64_t room = int64_t(std::min<rlim_t>(fds.rlim_cur, 1 << 20)) - OWN_DESCRIPTORS;
+    if (o->connections + o->busy <= room)
+        return;
+    o->busy = int32_t(std::min<int64_t>(o->busy, std::max<int64_t>(room / 16, 0)));
+    o->connections = int32_t(std::max<int64_t>(room - o->busy, 1));
+    fprintf(stderr, "ioctlhelperd: %llu descriptors: serving at most %d connections and %d busy ones\n",
+            (unsigned long long)fds.rlim_cur, o->connections, o->busy);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    Options o;
+    HelperOptions o;
     int status = readOptions(argc, argv, &o);
     if (status >= 0)
         return status;
@@ -321,35 +317,22 @@ int main(int argc, char **argv)
     if (logOpen(o.logFile) != 0)
         return EXIT_NOT_STARTED;
     signal(SIGPIPE, SIG_IGN);
-    rlimit fds; // one descriptor for each connection of the limit and more
-    if (getrlimit(RLIMIT_NOFILE, &fds) == 0 && fds.rlim_cur < fds.rlim_max) {
-        fds.rlim_cur = fds.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &fds);
-    }
-    // Blocked in every thread: only the stop thread takes them.
-    static sigset_t stops;
+    fitLimits(&o);
+    sigset_t stops; // taken from the loop's signal descriptor only
     sigemptyset(&stops);
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-    int listenFd = listenSocket(o);
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
+    int signals = signalfd(-1, &stops, SFD_CLOEXEC);
+    int listenFd = signals == -1 ? -1 : listenSocket(o);
+    if (signals == -1)
+        fprintf(stderr, "ioctlhelperd: cannot wait for signals: %s\n", strerror(errno));
     if (listenFd < 0)
         return EXIT_NOT_STARTED;
+    fcntl(listenFd, F_SETFL, O_NONBLOCK);
     makeConfigDirectory(o);
-    pthread_t stopper;
-    if ((errno = pthread_create(&stopper, nullptr, stopOnSignal, &stops)) != 0) {
-        fprintf(stderr, "ioctlhelperd: cannot wait for signals: %s\n", strerror(errno));
-        unlinkat(homeDir, TAMSK_SOCKET_NAME, 0);
-        return EXIT_NOT_STARTED;
-    }
-    for (;;) {
-        int s = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (s != -1) {
-            startConnection(s);
-        } else if (errno != EINTR && errno != ECONNABORTED) {
-            // Out of descriptors or memory: pause instead of spinning.
-            diagnose("accept: %s", strerror(errno));
-            usleep(50000);
-        }
-    }
+    serveLoop(o, listenFd, signals); // connections in progress are dropped
+    removeSocket();
+    logStop();
+    return EXIT_STOPPED;
 }

@@ -10,13 +10,14 @@
 #include <unistd.h>
 
 static int device = -1;
+static HelperOptions options;
 
 // Run with -close_fd_mask=3: the helper's diagnostics are not wanted.
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     // A device directory with one stream device, dev0, and one read-only, ro.
     static char dir[] = "/tmp/helperd_fuzz.XXXXXX", path[64];
-    if (!(helperDeviceDir = mkdtemp(dir)))
+    if (!(options.deviceDir = mkdtemp(dir)))
         abort();
     snprintf(path, sizeof path, "%s/ro", dir);
     close(open(path, O_CREAT | O_WRONLY, 0444));
@@ -38,8 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::thread answers([&fds] { // taken while the helper serves, so they never fill the socket buffer
         for (char buf[65536]; read(fds[1], buf, sizeof buf) > 0;) {}
     });
-    serveConnection(fds[0]);
-    close(fds[0]); // the answers end
+    serveConnection(options, fds[0]); // closed at the end, so the answers end
     answers.join();
     close(fds[1]);
     return 0;

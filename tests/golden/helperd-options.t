@@ -19,6 +19,7 @@ Options:
      --connections <n>    connections served at once (default 1024)
      --busy <n>           connections beyond them answered busy (default 64)
      --per-user <n>       connections of one user at most (default 256)
+     --per-process <n>    connections of one process at most (default 64)
      --deadline <s>       seconds for a whole request (default 5)
      --idle <s>           seconds for a request to start (default 30)
      --budget <bytes>     packet buffers of all connections (default 33554432)
