@@ -6,7 +6,9 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/file.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -126,19 +128,80 @@ TEST(Limits, IdleConnectionsAndOtherUsersGiveWay)
     EXPECT_EQ(0u, answerOf(more[1]));
     EXPECT_EQ(0, stopHelperd(helper));
     EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("idle connection closed to make room"));
+}
+
+const HelperHdr CLAIM = {1 << 20, HELPER_DEV_IOCTL, 1 << 20, 0, 27}; // 1 MiB, of which 20 bytes come
+int holdEach;
+size_t holdSent; // of CLAIM, by each connection once
+
+// Holds holdEach connections and reopens each one that the helper closes.
+void hold()
+{
+    std::vector<pollfd> held(size_t(holdEach), pollfd{-1, POLLIN, 0});
+    for (;; poll(held.data(), held.size(), 100))
+        for (pollfd &p : held)
+            if (p.fd < 0 || p.revents)
+                close(p.fd), p.fd = sendRaw(&CLAIM, holdSent);
+}
+
+// Processes that hold and reopen connections beyond their user's share,
+// and four users that fill a small descriptor limit: root's query gets in
+// at once. Each case runs in a process of its own, whose limit the helper
+// takes on; its status counts the failed checks.
+TEST(Limits, NoProcessKeepsAnotherOut)
+{
     if (geteuid() != 0)
-        GTEST_SKIP() << "needs a second user";
-    helper = startHelperd({"-M", "666", "--connections", "3", "--busy", "1", "--per-user", "2"});
-    pid_t hog = asUser([] {
-        for (int i = 0; i < 4; ++i)
-            waitRead(sendRaw(&OPEN_AP, 4)); // a request begun, never finished
-    });
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(0, runProgram({QUERY, "-l", "wyrafc000"}).status);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)); // no busy pause
-    kill(hog, SIGKILL);
-    EXPECT_EQ(0, stopHelperd(helper));
-    EXPECT_EQ(2, countOf(readFile("/home/helperd.err"), "closed: too many connections of its user\n"));
+        GTEST_SKIP() << "needs other users";
+    const struct { const char *what; int processes, each; size_t sent; uid_t users[4]; } holders[] = {
+        {"one root process, idle", 1, 24, 0, {0}},
+        {"one root process, requests trickling", 1, 24, 20, {0}},
+        {"eight root processes, idle", 8, 3, 0, {0}},
+        {"one process of another user", 1, 24, 0, {NOBODY}},
+        {"four users under a limit of 64 descriptors", 4, 16, 0, {NOBODY, MEMBER, MEMBER + 1, MEMBER + 2}},
+    };
+    for (const auto &h : holders) {
+        if (pid_t run = fork()) {
+            EXPECT_EQ(0, waitProgram(run)) << h.what;
+            continue;
+        }
+        const rlimit few = {64, 64};
+        if (h.users[3])
+            setrlimit(RLIMIT_NOFILE, &few);
+        pid_t helper = startHelperd({"-M", "666", "--per-user", "16", "--per-process", "12", "--busy", "1"});
+        std::vector<pid_t> kids;
+        holdEach = h.each, holdSent = h.sent;
+        for (int p = 0; p < h.processes; ++p)
+            kids.push_back(asUser(hold, h.users[p % 4], false));
+        usleep(100000); // the holders are in
+        int failed = 0;
+        for (int i = 0; i < 3; ++i) {
+            auto start = std::chrono::steady_clock::now();
+            failed += runProgram({QUERY, "-l", "wyrafc000"}).status != 0;
+            failed += std::chrono::steady_clock::now() - start > std::chrono::seconds(2); // no busy pause
+        }
+        for (pid_t kid : kids)
+            kill(kid, SIGKILL), waitProgram(kid);
+        failed += stopHelperd(helper) != 0;
+        failed += (h.users[3] != 0) != (readFile("/home/helperd.err").find(
+                      "ioctlhelperd: 64 descriptors: serving at most 31 connections and 1 busy ones\n") == 0);
+        _exit(failed);
+    }
+}
+
+// Of two helpers started at once, one serves and the other says so and stops.
+TEST(Limits, OneHelperPerSocket)
+{
+    for (int i = 0; i < 20; ++i) {
+        const std::string errs[] = {"/home/first.err", "/home/second.err"};
+        pid_t two[] = {startProgram({HELPERD_BIN}, "", errs[0], ""), startProgram({HELPERD_BIN}, "", errs[1], "")};
+        int s = -1, stopped = -1;
+        for (int wait = 0; wait < 5000 && stopped < 0; ++wait, usleep(1000))
+            stopped = waitpid(two[0], &s, WNOHANG) == two[0] ? 0 : waitpid(two[1], &s, WNOHANG) == two[1] ? 1 : -1;
+        ASSERT_NE(-1, stopped) << i;
+        EXPECT_EQ(1, WEXITSTATUS(s)) << i;
+        EXPECT_EQ("ioctlhelperd: another helper is running on /home/tamsk/ioctl\n", readFile(errs[stopped])) << i;
+        EXPECT_EQ(0, stopHelperd(two[1 - stopped])) << i;
+    }
 }
 
 // A request gets its budget share once another gives it back.

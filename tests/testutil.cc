@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <regex>
+#include <sched.h>
 #include <sstream>
 #include <sys/prctl.h>
 
@@ -141,6 +142,15 @@ struct FreshHome : testing::EmptyTestEventListener {
 int main(int argc, char **argv)
 {
     enterPrivateHome();
+    // The tests run as the first process of a PID namespace of their own
+    // that dies with this one: every program they start ends with them,
+    // even when ctest kills them at their time-out.
+    pid_t tests = unshare(CLONE_NEWPID) == 0 ? fork() : -1;
+    if (tests != 0)
+        return tests < 0 ? 99 : waitProgram(tests);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (mount("proc", "/proc", "proc", 0, nullptr) != 0)
+        return 99;
     testing::InitGoogleTest(&argc, argv);
     testing::UnitTest::GetInstance()->listeners().Append(new FreshHome);
     return RUN_ALL_TESTS();

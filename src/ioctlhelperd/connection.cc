@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -312,25 +313,22 @@ bool addConnection(int sock, const Peer &peer, bool busy)
 
 // The connection that gives way to a new one of peer: of the process with
 // the most connections (among the user's own when sameUser), its
-// connection idle longest, or else, when that process has more than peer's
-// own share, its connection at work longest. Null when none may go.
+// connection idle longest, or else its connection at work longest. It goes
+// only when that process keeps more than peer's after the swap, or when it
+// is an idle connection of peer's own. Null when none may go.
 Connection *giveWay(const Peer &peer, bool sameUser)
 {
     std::unordered_map<pid_t, int32_t> count;
-    pid_t most = 0;
-    int32_t mostCount = 0;
+    auto inScope = [&](const Connection &c) { return c.sock != -1 && !c.busy && (!sameUser || c.user == peer.user); };
     for (const Connection &c : conns)
-        if (c.sock != -1 && !c.busy && (!sameUser || c.user == peer.user) && ++count[c.process] > mostCount)
-            most = c.process, mostCount = count[c.process];
+        count[c.process] += inScope(c);
     Connection *victim = nullptr;
-    for (Connection &c : conns) {
-        bool idle = c.phase == IDLE, better = !victim || (idle && victim->phase != IDLE) ||
-                                              (idle == (victim->phase == IDLE) && c.since < victim->since);
-        if (c.sock != -1 && !c.busy && c.process == most && (!sameUser || c.user == peer.user) && better)
+    auto rank = [&](const Connection &c) { return std::make_tuple(count[c.process], c.phase == IDLE, -c.since); };
+    for (Connection &c : conns)
+        if (inScope(c) && (!victim || rank(c) > rank(*victim)))
             victim = &c;
-    }
-    bool overShare = mostCount > count[peer.process] + 1;
-    return victim && (victim->phase == IDLE || overShare) ? victim : nullptr;
+    bool own = victim && victim->process == peer.process && victim->phase == IDLE;
+    return victim && (own || count[victim->process] > count[peer.process] + 1) ? victim : nullptr;
 }
 
 // Admits the accepted socket, or closes it with the reason. A process over
