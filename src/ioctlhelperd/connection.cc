@@ -28,7 +28,6 @@ namespace {
 constexpr int32_t PKT_LIMIT = 1 << 20;       // largest request taken
 constexpr int32_t READ_ANSWER_LIMIT = 65536; // largest read answer, header included
 constexpr int32_t FIRST_BUFFER = 4096;       // each connection's own
-constexpr int ACCEPTS_PER_ROUND = 64;        // so that the connections served are not starved
 
 enum DeviceKind { DEV_NONE, DEV_AP, DEV_STREAM };
 enum Phase {
@@ -50,6 +49,7 @@ struct Connection {
     DeviceKind kind;
     int devFd;      // stream device: a regular file of the device directory
     off_t readOffset;
+    HelperHdr req;  // of the request, once its header is in
     uint8_t *pkt;   // request in, answer out
     int32_t size, have, sent, len; // buffer size; request bytes received; answer bytes sent, of len
 };
@@ -72,13 +72,6 @@ void enter(Connection &c, Phase p, double limit)
     c.phase = p;
     c.since = now();
     c.due = c.since + limit;
-}
-
-HelperHdr header(const Connection &c)
-{
-    HelperHdr h;
-    memcpy(&h, c.pkt, sizeof h);
-    return h;
 }
 
 void drop(Connection &c, const char *why)
@@ -240,7 +233,7 @@ int32_t writeStream(Connection &c, const HelperHdr &req)
 // client's size check holds whatever the outcome.
 void dispatch(Connection &c)
 {
-    HelperHdr req = header(c);
+    const HelperHdr req = c.req;
     uint32_t whole = uint32_t(req.pktlen);
     switch (req.helper_req) {
     case HELPER_DEV_OPEN: return answer(c, HELPER_HDR_SIZE, whole, openDevice(c, req), req.cmd);
@@ -261,7 +254,8 @@ void dispatch(Connection &c)
 // request then needs its buffer.
 void headerIn(Connection &c)
 {
-    HelperHdr h = header(c);
+    memcpy(&c.req, c.pkt, sizeof c.req);
+    const HelperHdr &h = c.req;
     c.closing = c.busy || h.pktlen < HELPER_HDR_SIZE || h.pktlen > PKT_LIMIT;
     if (c.busy) // the client comes back after its pause
         return answer(c, HELPER_HDR_SIZE, 0, 0, h.cmd, HELPER_BUSY);
@@ -275,7 +269,7 @@ void headerIn(Connection &c)
 
 void receive(Connection &c)
 {
-    int32_t want = c.have < HELPER_HDR_SIZE ? HELPER_HDR_SIZE : header(c).pktlen;
+    int32_t want = c.have < HELPER_HDR_SIZE ? HELPER_HDR_SIZE : c.req.pktlen;
     ssize_t n = recv(c.sock, c.pkt + c.have, size_t(want - c.have), MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EINTR))
         return;
@@ -289,7 +283,7 @@ void receive(Connection &c)
     c.have += int32_t(n);
     if (c.have == HELPER_HDR_SIZE)
         headerIn(c);
-    if (c.phase == REQUEST && c.have >= HELPER_HDR_SIZE && c.have == header(c).pktlen)
+    if (c.phase == REQUEST && c.have >= HELPER_HDR_SIZE && c.have == c.req.pktlen)
         dispatch(c);
 }
 
@@ -365,23 +359,20 @@ void admit(int sock)
     }
 }
 
-void acceptSome(int listenFd)
+// Admits one waiting connection. Out of descriptors, an idle connection of
+// the process with the most makes room, or accepting pauses.
+void acceptOne(int listenFd)
 {
-    for (int i = 0; i < ACCEPTS_PER_ROUND; ++i) {
-        int s = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (s != -1) {
-            admit(s);
-        } else if (errno == EMFILE || errno == ENFILE || errno == ENOMEM || errno == ENOBUFS) {
-            diagnose("accept: %s", strerror(errno));
-            if (Connection *victim = giveWay({uid_t(-1), -1}, false))
-                drop(*victim, "idle connection closed to make room for a new one");
-            else
-                pausedUntil = now() + 0.05; // until connections end
-            return;
-        } else if (errno != EINTR && errno != ECONNABORTED) {
-            return; // EAGAIN: none waiting
-        }
-    }
+    int s = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (s != -1)
+        return admit(s);
+    if (errno != EMFILE && errno != ENFILE && errno != ENOMEM && errno != ENOBUFS)
+        return; // none waiting, or it left
+    diagnose("accept: %s", strerror(errno));
+    if (Connection *victim = giveWay({uid_t(-1), -1}, false))
+        drop(*victim, "idle connection closed to make room for a new one");
+    else
+        pausedUntil = now() + 0.05; // until connections end
 }
 
 // Ends the connections whose phase ran out; wakes those waiting for budget.
@@ -389,7 +380,7 @@ void keepTime()
 {
     double t = now();
     for (Connection &c : conns) {
-        if (c.sock != -1 && c.phase == BUDGET && reserve(c, header(c).pktlen))
+        if (c.sock != -1 && c.phase == BUDGET && reserve(c, c.req.pktlen))
             c.phase = REQUEST;
         char why[96];
         if (c.sock != -1 && c.due <= t) {
@@ -429,7 +420,7 @@ int32_t serveLoop(const HelperOptions &o, int listenFd, int signalFd)
         }
         size_t before = conns.size(); // those admitted now are polled from the next round
         if (polled[1].revents)
-            acceptSome(listenFd);
+            acceptOne(listenFd);
         for (size_t i = 0; i < before; ++i) {
             Connection &c = conns[i];
             if (c.sock == -1 || !polled[i + 2].revents)
