@@ -42,6 +42,8 @@ const char USAGE[] =
     " -g, --group <group>      group of the socket, a name or a number\n"
     " -M, --mode <mode>        permissions of the socket, octal (for example 660)\n"
     " -s, --sysfs <dir>        answer status queries from <dir>/class/fc_host (e.g. /sys)\n"
+    "     --pin <name>=<dev>   give logical name <name> to the adapter at <dev> (e.g. 0000:3b:00)\n"
+    "     --list               list the adapters served and exit\n"
     "     --connections <n>    connections served at once (default 1024)\n"
     "     --busy <n>           connections beyond them answered busy (default 64)\n"
     "     --per-user <n>       connections of one user at most (default 256)\n"
@@ -56,6 +58,7 @@ struct Options {
     const char *modelFile = nullptr, *logFile = nullptr;
     gid_t group = gid_t(-1); // -1: left as made
     long mode = -1;
+    bool list = false;
 };
 
 int homeDir = -1;        // the helper directory, where the socket is
@@ -96,7 +99,8 @@ int readOptions(int argc, char **argv, Options *o)
     const option longOpts[] = {{"model", required_argument, nullptr, 'm'}, {"log", required_argument, nullptr, 'l'},
                                {"device-dir", required_argument, nullptr, 'd'},
                                {"group", required_argument, nullptr, 'g'}, {"mode", required_argument, nullptr, 'M'},
-                               {"sysfs", required_argument, nullptr, 's'},
+                               {"sysfs", required_argument, nullptr, 's'}, {"pin", required_argument, nullptr, 'P'},
+                               {"list", no_argument, nullptr, 'L'},
                                {"connections", required_argument, nullptr, 'c'},
                                {"busy", required_argument, nullptr, 'b'},
                                {"per-user", required_argument, nullptr, 'u'},
@@ -120,7 +124,12 @@ int readOptions(int argc, char **argv, Options *o)
         case 'm': o->modelFile = optarg; break;
         case 'l': o->logFile = optarg; break;
         case 'd': helperDeviceDir = optarg; break;
-        case 's': helperSysfsDir = optarg; break;
+        case 's': helperSysfs.dir = optarg; break;
+        case 'L': o->list = true; break;
+        case 'P':
+            if (!sysfsPin(&helperSysfs, optarg))
+                return usageError("bad pin", optarg);
+            break;
         case 'g':
             o->group = g ? g->gr_gid : gid_t(strtoul(optarg, &end, 10));
             if (!g && (!*optarg || *end))
@@ -279,6 +288,12 @@ int main(int argc, char **argv)
         return status;
     if (o.modelFile && !apModelLoad(o.modelFile))
         return EXIT_BAD_INPUT;
+    if (o.list) { // the inventory, then exit
+        int32_t listed = listAdapters(helperSysfs, false);
+        if (fflush(stdout) != 0 || ferror(stdout))
+            fprintf(stderr, "ioctlhelperd: write error: %s\n", strerror(errno));
+        return listed >= 0 && !ferror(stdout) ? EXIT_STOPPED : EXIT_NOT_STARTED;
+    }
     if (logOpen(o.logFile) != 0)
         return EXIT_NOT_STARTED;
     signal(SIGPIPE, SIG_IGN);
@@ -297,6 +312,7 @@ int main(int argc, char **argv)
     if (listenFd < 0)
         return EXIT_NOT_STARTED;
     makeConfigDirectory(o);
+    listAdapters(helperSysfs, true);
     pthread_t stopper;
     if ((errno = pthread_create(&stopper, nullptr, stopOnSignal, &stops)) != 0) {
         fprintf(stderr, "ioctlhelperd: cannot wait for signals: %s\n", strerror(errno));
