@@ -4,13 +4,13 @@ $ ioctlhelperd --sysfs /home/sysfs --list
 fc_host host3 passed over: under ctlr_0, not a PCI, VIO or ccw device
 fc_host host4 passed over: under ctlr_1, not a PCI, VIO or ccw device
 wyrafc000 id 0xB00 at 0000:3b:00: port 0 host6 0x21000a0b0c0d0e10 Online (3 virtual), port 1 host5 0x21000a0b0c0d0e11 Linkdown
-wyrafc001 id 0xB06 at 0000:5e:00: port 0 host2 0x21000a0b0c0d0e30 Offline
+wyrafc001 id 0xB06 at 0000:5e:00: port 0 host2 0x21000a0b0c0d0e30 Offline (9 virtual)
 [0]
 $ ioctlhelperd --sysfs /home/old --list
 fc_host host3 passed over: under ctlr_0, not a PCI, VIO or ccw device
 fc_host host4 passed over: under ctlr_1, not a PCI, VIO or ccw device
 wyrafc000 id 0xB00 at 0000:3b:00: port 0 host6 0x21000a0b0c0d0e10 Online (3 virtual), port 1 host5 0x21000a0b0c0d0e11 Linkdown
-wyrafc001 id 0xB06 at 0000:5e:00: port 0 host2 0x21000a0b0c0d0e30 Offline
+wyrafc001 id 0xB06 at 0000:5e:00: port 0 host2 0x21000a0b0c0d0e30 Offline (9 virtual)
 [0]
 $ ioctlhelperd --sysfs /home/copy --list
 fc_host host2 passed over: a directory without a device link
@@ -21,6 +21,15 @@ fc_host host6 passed over: a directory without a device link
 fc_host host20 passed over: a directory without a device link
 fc_host host21 passed over: a directory without a device link
 fc_host host22 passed over: a directory without a device link
+fc_host host50 passed over: a directory without a device link
+fc_host host51 passed over: a directory without a device link
+fc_host host52 passed over: a directory without a device link
+fc_host host53 passed over: a directory without a device link
+fc_host host54 passed over: a directory without a device link
+fc_host host55 passed over: a directory without a device link
+fc_host host56 passed over: a directory without a device link
+fc_host host57 passed over: a directory without a device link
+fc_host host58 passed over: a directory without a device link
 no adapter under /home/copy
 [0]
 $ ioctlhelperd --sysfs /home/sysfs-vio --list
@@ -32,14 +41,14 @@ wyrafc002 id 0xB06 at 0.0.1900: port 0 host2 0x21000a0b0c0d0e60 Online
 $ ioctlhelperd --sysfs /home/sysfs --pin wyrafc000=0000:5e:00 --list
 fc_host host3 passed over: under ctlr_0, not a PCI, VIO or ccw device
 fc_host host4 passed over: under ctlr_1, not a PCI, VIO or ccw device
-wyrafc000 id 0xB00 at 0000:5e:00: port 0 host2 0x21000a0b0c0d0e30 Offline
+wyrafc000 id 0xB00 at 0000:5e:00: port 0 host2 0x21000a0b0c0d0e30 Offline (9 virtual)
 wyrafc001 id 0xB06 at 0000:3b:00: port 0 host6 0x21000a0b0c0d0e10 Online (3 virtual), port 1 host5 0x21000a0b0c0d0e11 Linkdown
 [0]
 $ ioctlhelperd --sysfs /home/sysfs --pin wyrafc000=0000:99:00 --pin=wyrafc002=0000:3B:00 --list
 fc_host host3 passed over: under ctlr_0, not a PCI, VIO or ccw device
 fc_host host4 passed over: under ctlr_1, not a PCI, VIO or ccw device
 wyrafc000 pinned to 0000:99:00: not found
-wyrafc001 id 0xB06 at 0000:5e:00: port 0 host2 0x21000a0b0c0d0e30 Offline
+wyrafc001 id 0xB06 at 0000:5e:00: port 0 host2 0x21000a0b0c0d0e30 Offline (9 virtual)
 wyrafc002 id 0xB06 at 0000:3b:00: port 0 host6 0x21000a0b0c0d0e10 Online (3 virtual), port 1 host5 0x21000a0b0c0d0e11 Linkdown
 [0]
 # bad pins: a name beyond the 64, no device, a device pinned twice

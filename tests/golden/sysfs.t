@@ -1,5 +1,5 @@
-# tests/data/sysfs: adapter 0000:3b:00 with functions 0 (host6, with virtual ports host20 to host22) and 1
-# (host5), adapter 0000:5e:00 (host2); FCoE hosts on a card at 0000:02:00 (host3) and on a VLAN (host4)
+# tests/data/sysfs: adapter 0000:3b:00 with functions 0 (host6, virtual ports host20 to host22) and 1 (host5),
+# adapter 0000:5e:00 (host2, nine virtual ports); FCoE hosts on a card at 0000:02:00 (host3) and on a VLAN (host4)
 $ queryadapterquor -l wyrafc000
 Kernel status for wyrafc000 
 	 adapterId          :  B00 
