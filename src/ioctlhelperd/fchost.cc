@@ -117,20 +117,26 @@ int openBeneath(int root, const char *path)
 
 // The path that path, relative to root, names: when its last component is
 // a symbolic link, the link's text taken from the directory holding it,
-// ".." removing a component; else path itself. False for an absolute link,
-// one that climbs above root, or a path too long.
+// ".." removing a component; else path itself. The link is read from its
+// directory, opened beneath root. False for an absolute link, one that
+// climbs above root, or a path too long.
 bool follow(int root, const char *path, char *out, size_t size)
 {
     char link[PATH_MAX];
-    ssize_t n = readlinkat(root, path, link, sizeof link - 1);
-    if (snprintf(out, size, "%s", path) >= int(size) || (n > 0 && link[0] == '/'))
+    if (snprintf(out, size, "%s", path) >= int(size))
         return false;
-    if (n <= 0)
-        return true; // not a link
-    link[n] = '\0';
     char *slash = strrchr(out, '/'), *save = nullptr;
     size_t len = slash ? size_t(slash - out) : 0;
     out[len] = '\0';
+    int dir = len ? openBeneath(root, out) : root;
+    ssize_t n = dir == -1 ? -1 : readlinkat(dir, path + len + (slash ? 1 : 0), link, sizeof link - 1);
+    if (len && dir != -1)
+        close(dir);
+    if (n <= 0) // not a link
+        return snprintf(out, size, "%s", path) > 0;
+    if (link[0] == '/')
+        return false;
+    link[n] = '\0';
     for (char *c = strtok_r(link, "/", &save); c; c = strtok_r(nullptr, "/", &save)) {
         if (!strcmp(c, "..")) {
             if (len == 0)
