@@ -310,9 +310,11 @@ const char *scanHosts(const SysfsOptions &o, bool toLog, FcTable *t, int *root)
     int32_t n = 0, more = 0;
     uint32_t no;
     for (dirent *e; (e = readdir(d));) {
-        if (hostNumber(e->d_name, &no) && n < MAX_HOSTS)
+        if (!hostNumber(e->d_name, &no))
+            continue;
+        if (n < MAX_HOSTS)
             hosts[n++] = {no, NO_HOST};
-        else if (hostNumber(e->d_name, &no))
+        else
             ++more;
     }
     closedir(d);
