@@ -151,6 +151,8 @@ int readOptions(int argc, char **argv, Options *o)
                 return usageError(what, optarg);
         }
     }
+    if (helperSysfs.pinCount && !helperSysfs.dir)
+        return usageError("--pin needs", "--sysfs");
     return optind < argc ? usageError("unexpected argument", argv[optind]) : -1;
 }
 

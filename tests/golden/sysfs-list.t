@@ -51,7 +51,7 @@ wyrafc000 pinned to 0000:99:00: not found
 wyrafc001 id 0xB06 at 0000:5e:00: port 0 host2 0x21000a0b0c0d0e30 Offline (9 virtual)
 wyrafc002 id 0xB06 at 0000:3b:00: port 0 host6 0x21000a0b0c0d0e10 Online (3 virtual), port 1 host5 0x21000a0b0c0d0e11 Linkdown
 [0]
-# bad pins: a name beyond the 64, no device, a device pinned twice
+# bad pins: a name beyond the 64, no device, a device pinned twice, no tree
 $ ioctlhelperd --pin wyrafc064=0000:5e:00
 ioctlhelperd: bad pin 'wyrafc064=0000:5e:00'
 Try 'ioctlhelperd --help' for more information.
@@ -62,6 +62,10 @@ Try 'ioctlhelperd --help' for more information.
 [2]
 $ ioctlhelperd --pin wyrafc001=0000:5e:00 --pin wyrafc002=0000:5E:00
 ioctlhelperd: bad pin 'wyrafc002=0000:5E:00'
+Try 'ioctlhelperd --help' for more information.
+[2]
+$ ioctlhelperd --pin wyrafc000=0000:3b:00 --list
+ioctlhelperd: --pin needs '--sysfs'
 Try 'ioctlhelperd --help' for more information.
 [2]
 $ ioctlhelperd --sysfs /nonexistent --list
