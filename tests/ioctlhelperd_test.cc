@@ -107,7 +107,7 @@ TEST(Helperd, ModelBadRequestsAndEventLog)
     tm stamp = {};
     strptime(log.c_str(), "%Y-%m-%dT%H:%M:%S.", &stamp);
     EXPECT_LT(std::abs(difftime(timegm(&stamp), time(nullptr))), 60) << log;
-    EXPECT_EQ("Z query", log.substr(23, 7)) << log;
+    EXPECT_EQ("Z serving", log.substr(23, 9)) << log;
 }
 
 // Out of descriptors (after taking all it may), the helper says so and pauses.

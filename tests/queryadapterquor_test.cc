@@ -71,15 +71,34 @@ TEST(QueryOutcome, AnswersAndReportsOfTheModel)
     EXPECT_EQ(readFile("/home/helperd.err"), ""); // clients that leave between packets are no news
 }
 
-// Answers from a copy of tests/data/sysfs: a port comes online under the
-// helper; hostile entries change nothing, and every query ends in time.
+// The trees of tests/data as kernels lay them out: class/fc_host links to each host's fc_host directory
+// (in sysfs-vio, class/fc_host is a link itself); the older layout (the attributes in class/fc_host/hostN,
+// with a device link) and a copy (plain directories) are made from sysfs. The helper serves /home/tree;
+// a port comes online under it, hosts come and go, and hostile entries change nothing, in time.
 TEST(QueryOutcome, AnswersFromTheFibreChannelHostsOfASysfsTree)
 {
-    ASSERT_EQ(0, system("cp -a " DATA_DIR "/sysfs /home && cd /home/sysfs && mkdir -p class/fc_host && "
-                        "for d in devices/*/*/*/host*/fc_host/host*; do ln -s ../../$d class/fc_host; done && "
-                        "mkdir -p /home/tamsk/config /home/out/devices/pci0000:00/0000:01:00.0/host9/fc_host/host9"));
-    pid_t helper = startHelperd({"--sysfs", "/home/sysfs", "-l", "/home/sysfs.log"});
+    const std::string link = "for d in $(find devices -path '*/fc_host/host*' -prune); do ln -s ../../$d class/fc_host; done";
+    pid_t helper = startHelperd({"--sysfs", "/home/tree", "-l", "/home/sysfs.log"});
+    ASSERT_EQ(0, system(("cp -a " DATA_DIR "/sysfs " DATA_DIR "/sysfs-vio /home && cd /home/sysfs && mkdir -p class/fc_host && " + link +
+                         " && cp -rL . ../copy && cp -a . ../old && cd ../old && for l in class/fc_host/*; do d=$(readlink $l) &&"
+                         " rm $l && mv class/fc_host/$d $l && ln -s ../${d%/fc_host/*} $l/device; done && cd ../sysfs-vio &&"
+                         " mkdir class devices/fc && ln -s ../devices/fc class/fc_host && " + link + " && ln -s sysfs /home/tree &&"
+                         " mkdir -p /home/tamsk/config /home/out/devices/pci0000:00/0000:01:00.0/host9/fc_host/host9").c_str()));
     EXPECT_EQ(transcribe("sysfs.t"), golden("sysfs.t"));
+    EXPECT_EQ(readFile("/home/helperd.err"), "ioctlhelperd: warning: /home/tree holds no class/fc_host (No such file or directory)\n");
+    EXPECT_EQ(transcribe("sysfs-list.t"), golden("sysfs-list.t"));
+    ASSERT_EQ(0, system("ln -sfn old /home/tree"));
+    EXPECT_EQ(transcribe("sysfs.t"), golden("sysfs.t")); // the older layout answers as the current one
+    ASSERT_EQ(0, system("ln -sfn copy /home/tree"));
+    EXPECT_EQ(runProgram({QUERY, "-l", "wyrafc000"}).status, 2); // the event log says why
+    ASSERT_EQ(0, system("ln -sfn sysfs /home/tree"));
+    // FCoE hosts on a card and a VLAN, a virtual port and the card above go, dangle and come back
+    for (std::string h : {"host3", "host4", "host20", "host2"})
+        for (std::string step : {"mv $l /home", "mv /home/$h $l && mv $(readlink -f $l) /home/$h.d", "mv /home/$h.d $(readlink -m $l)"}) {
+            ASSERT_EQ(0, system(("cd /home/sysfs && h=" + h + " && l=class/fc_host/$h && " + step).c_str()));
+            RunResult r = runProgram({QUERY, "-l", "wyrafc000", "-p", "1"});
+            EXPECT_TRUE(r.status == 0 && r.out.find("port 1 (host5)") != std::string::npos) << h << ": " << step << "\n" << r.out;
+        }
     ASSERT_EQ(0, system("cd /home/sysfs/devices/pci0000:00/0000:00:03.0/0000:3b:00.1/host5/fc_host/host5 && "
                         "echo Online > port_state && echo 'NPort (fabric via point-to-point)' > port_type"));
     EXPECT_EQ(transcribe("sysfs-online.t"), golden("sysfs-online.t"));
@@ -97,4 +116,5 @@ TEST(QueryOutcome, AnswersFromTheFibreChannelHostsOfASysfsTree)
     EXPECT_EQ(transcribe("sysfs-hostile.t"), golden("sysfs-hostile.t"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(stopHelperd(helper), 0);
+    EXPECT_EQ(eventLog("/home/sysfs.log"), golden("sysfs-events.txt"));
 }

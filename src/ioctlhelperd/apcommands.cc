@@ -66,10 +66,10 @@ int32_t statusQuery(const HelperOptions &o, AdapterDds *dds)
     memcpy(name, q->logicalName, sizeof q->logicalName);
     uint32_t type = q->queryType;
     uint8_t port = q->portNumber;
-    const Adapter *a = o.sysfsDir ? nullptr : findAdapter(apModel, name);
+    const Adapter *a = o.sysfs.dir ? nullptr : findAdapter(apModel, name);
     int32_t result = a ? a->ioctlResult : 0;
     if (result == 0)
-        q->returnCode = uint8_t(o.sysfsDir ? fcHostQuery(o.sysfsDir, q) : fillQuery(q, a, type, port));
+        q->returnCode = uint8_t(o.sysfs.dir ? fcHostQuery(o.sysfs, q) : fillQuery(q, a, type, port));
     char shown[escapedSize(sizeof name)];
     if (!escapeText(name, strlen(name), shown, sizeof shown))
         strcpy(shown, "\"\"");
@@ -107,6 +107,34 @@ int32_t userTrace(const AdapterDds *dds)
 }
 
 } // namespace
+
+int32_t apModelList(bool toLog)
+{
+    for (int32_t i = 0; i < apModel.count; ++i) {
+        const Adapter &a = apModel.adapters[i];
+        const AdapterQuery &q = a.answer;
+        char line[512];
+        int32_t held = std::min<int32_t>(q.numOfAdapterPorts, AP_MAX_PORTS);
+        size_t len = size_t(snprintf(line, sizeof line, "%s%s id 0x%X at %s", toLog ? "serving " : "", a.name,
+                                     q.adapterId, q.locationCode[0] ? q.locationCode : "-"));
+        for (int32_t p = 0; p < held; ++p) {
+            const uint8_t *w = q.wwpn[p];
+            len += size_t(snprintf(line + len, sizeof line - len, "%s port %d %02X%02X%02X%02X%02X%02X%02X%02X %s",
+                                   p ? "," : ":", p, w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7],
+                                   q.portHrmStatus & (0x8000u >> p) ? "Online" : "not online"));
+        }
+        if (q.numOfAdapterPorts > held)
+            len += size_t(snprintf(line + len, sizeof line - len, ", %d ports more", q.numOfAdapterPorts - held));
+        if (a.rc || a.ioctlResult)
+            snprintf(line + len, sizeof line - len, "; answers %s %d", a.rc ? "returnCode" : "ioctl",
+                     a.rc ? int32_t(a.rc) : a.ioctlResult);
+        if (toLog)
+            logEvent("%s", line);
+        else
+            puts(line);
+    }
+    return apModel.count;
+}
 
 uint8_t queryProblem(uint32_t type, uint8_t port, int32_t ports)
 {

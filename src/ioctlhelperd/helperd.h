@@ -13,11 +13,21 @@
 
 // ---- options (main.cc) and connections (connection.cc)
 
+constexpr int32_t MAX_PINS = 16;
+
+/// How the hosts of a sysfs tree are served (--sysfs, --pin).
+struct SysfsOptions {
+    const char *dir = nullptr;       // the tree whose class/fc_host answers; null: the model answers
+    const char *pins[MAX_PINS] = {}; // "wyrafcNNN=DEVICE", as sysfsPin took them
+    int32_t pinCount = 0;
+};
+
 /// Everything the options set, read once at start.
 struct HelperOptions {
     const char *modelFile = nullptr, *logFile = nullptr;
     const char *deviceDir = "/home/tamsk/devices"; // the stream devices
-    const char *sysfsDir = nullptr; // answer status queries from its class/fc_host, not the model
+    SysfsOptions sysfs;             // its dir answers status queries instead of the model
+    bool list = false;              // list the adapters served and exit
     gid_t group = gid_t(-1);        // of the socket; -1: left as made
     long mode = -1;                 // of the socket; -1: left as the umask makes it
     int32_t connections = 1024;     // served at once
@@ -62,6 +72,11 @@ struct ApModel {
 /// The built-in adapters until apModelLoad replaces them.
 extern ApModel apModel;
 
+/// Writes one line for each adapter of the model to the event log (toLog) or
+/// standard output: name, id, location, and each port's WWPN and state.
+/// Returns the number of adapters.
+int32_t apModelList(bool toLog);
+
 /// The adapter of m with that name, or null.
 const Adapter *findAdapter(const ApModel &m, const char *name);
 
@@ -88,11 +103,24 @@ uint8_t queryProblem(uint32_t type, uint8_t port, int32_t ports);
 
 // ---- Fibre Channel hosts of the running machine (fchost.cc)
 
+
+/// Adds the pin text, a logical name wyrafc000 to wyrafc063, '=' and a bus
+/// device (at most 15 characters), to o. False, o unchanged, for any other
+/// text, a name or device pinned already, or more than MAX_PINS pins.
+bool sysfsPin(SysfsOptions *o, const char *text);
+
 /// Answers the status query q (logical name, query type and port in, as the
-/// model takes them) from the hosts under sysfsDir, read afresh, and nothing
-/// outside it. Returns the query's returnCode: 0 with q filled, or
-/// RC_NO_ADAPTER, RC_BAD_QUERY_TYPE or RC_NO_PORT with q unchanged.
-int32_t fcHostQuery(const char *sysfsDir, AdapterQuery *q);
+/// model takes them) from the hosts under o.dir, read afresh, and nothing
+/// outside it; logs why each host that counts for nothing is passed over.
+/// Returns the query's returnCode: 0 with q filled, or RC_NO_ADAPTER,
+/// RC_BAD_QUERY_TYPE or RC_NO_PORT with q unchanged.
+int32_t fcHostQuery(const SysfsOptions &o, AdapterQuery *q);
+
+/// Writes one line for each adapter served, of the model or of o.dir, to
+/// the event log (toLog) or standard output, with the hosts passed over.
+/// Returns the number of adapters, or -1 after a warning on standard error
+/// when o.dir holds no class/fc_host.
+int32_t listAdapters(const SysfsOptions &o, bool toLog);
 
 // ---- event log (eventlog.cc)
 

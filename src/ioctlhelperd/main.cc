@@ -47,6 +47,8 @@ const char USAGE[] =
     " -g, --group <group>      group of the socket, a name or a number\n"
     " -M, --mode <mode>        permissions of the socket, octal (for example 660)\n"
     " -s, --sysfs <dir>        answer status queries from <dir>/class/fc_host (e.g. /sys)\n"
+    "     --pin <name>=<dev>   give logical name <name> to the adapter at <dev> (e.g. 0000:3b:00)\n"
+    "     --list               list the adapters served and exit\n"
     "     --connections <n>    connections served at once (default 1024)\n"
     "     --busy <n>           connections beyond them answered busy (default 64)\n"
     "     --per-user <n>       connections of one user at most (default 256)\n"
@@ -96,10 +98,10 @@ int readOptions(int argc, char **argv, HelperOptions *o)
     const option longOpts[] = {
         {"model", ARG, nullptr, 'm'}, {"log", ARG, nullptr, 'l'}, {"device-dir", ARG, nullptr, 'd'},
         {"group", ARG, nullptr, 'g'}, {"mode", ARG, nullptr, 'M'}, {"sysfs", ARG, nullptr, 's'},
-        {"connections", ARG, nullptr, 'c'}, {"busy", ARG, nullptr, 'b'}, {"per-user", ARG, nullptr, 'u'},
-        {"per-process", ARG, nullptr, 'p'}, {"deadline", ARG, nullptr, 't'}, {"idle", ARG, nullptr, 'i'},
-        {"budget", ARG, nullptr, 'B'}, {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'},
-        {}};
+        {"pin", ARG, nullptr, 'P'}, {"list", no_argument, nullptr, 'L'}, {"connections", ARG, nullptr, 'c'},
+        {"busy", ARG, nullptr, 'b'}, {"per-user", ARG, nullptr, 'u'}, {"per-process", ARG, nullptr, 'p'},
+        {"deadline", ARG, nullptr, 't'}, {"idle", ARG, nullptr, 'i'}, {"budget", ARG, nullptr, 'B'},
+        {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'}, {}};
     int at = 0;
     for (int opt; (opt = getopt_long(argc, argv, ":m:l:d:g:M:s:hV", longOpts, &at)) != -1;) {
         char *end = nullptr, shortOpt[3] = {'-', char(optopt)};
@@ -115,7 +117,12 @@ int readOptions(int argc, char **argv, HelperOptions *o)
         case 'm': o->modelFile = optarg; break;
         case 'l': o->logFile = optarg; break;
         case 'd': o->deviceDir = optarg; break;
-        case 's': o->sysfsDir = optarg; break;
+        case 's': o->sysfs.dir = optarg; break;
+        case 'L': o->list = true; break;
+        case 'P':
+            if (!sysfsPin(&o->sysfs, optarg))
+                return usageError("bad pin", optarg);
+            break;
         case 'g':
             o->group = g ? g->gr_gid : gid_t(strtoul(optarg, &end, 10));
             if (!g && (!*optarg || *end))
@@ -137,6 +144,8 @@ int readOptions(int argc, char **argv, HelperOptions *o)
                 return usageError(what, optarg);
         }
     }
+    if (o->sysfs.pinCount && !o->sysfs.dir)
+        return usageError("--pin needs", "--sysfs");
     return optind < argc ? usageError("unexpected argument", argv[optind]) : -1;
 }
 
@@ -314,6 +323,12 @@ int main(int argc, char **argv)
         return status;
     if (o.modelFile && !apModelLoad(o.modelFile))
         return EXIT_BAD_INPUT;
+    if (o.list) { // the inventory, then exit
+        int32_t listed = listAdapters(o.sysfs, false);
+        if (fflush(stdout) != 0 || ferror(stdout))
+            fprintf(stderr, "ioctlhelperd: write error: %s\n", strerror(errno));
+        return listed >= 0 && !ferror(stdout) ? EXIT_STOPPED : EXIT_NOT_STARTED;
+    }
     if (logOpen(o.logFile) != 0)
         return EXIT_NOT_STARTED;
     signal(SIGPIPE, SIG_IGN);
@@ -331,6 +346,7 @@ int main(int argc, char **argv)
         return EXIT_NOT_STARTED;
     fcntl(listenFd, F_SETFL, O_NONBLOCK);
     makeConfigDirectory(o);
+    listAdapters(o.sysfs, true);
     serveLoop(o, listenFd, signals); // connections in progress are dropped
     removeSocket();
     logStop();

@@ -16,6 +16,8 @@ Options:
  -g, --group <group>      group of the socket, a name or a number
  -M, --mode <mode>        permissions of the socket, octal (for example 660)
  -s, --sysfs <dir>        answer status queries from <dir>/class/fc_host (e.g. /sys)
+     --pin <name>=<dev>   give logical name <name> to the adapter at <dev> (e.g. 0000:3b:00)
+     --list               list the adapters served and exit
      --connections <n>    connections served at once (default 1024)
      --busy <n>           connections beyond them answered busy (default 64)
      --per-user <n>       connections of one user at most (default 256)

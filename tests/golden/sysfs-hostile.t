@@ -3,7 +3,7 @@
 # wyrafc001's port name is a 1 GiB file and its symbolic name a FIFO
 $ queryadapterquor -l wyrafc001 -p 0
 Results from calling apQueryHaPortPhysCfg() for wyrafc001 
-adapter wyrafc001 port 0 (host2): port name 0x21000a0b0c0d0e31; port id 0x000000; state Offline; type Unknown; speed unknown; fabric name 0x0
+adapter wyrafc001 port 0 (host2): port name 0x21000a0b0c0d0e31; port id 0x000000; state Offline; type Unknown; speed unknown; fabric name 0x0; virtual ports (9): host50 0x2200000a0b0c0d50 Online, host51 0x2200000a0b0c0d51 Online, host52 0x2200000a0b0c0d52 Online, host53 0x2200000a0b0c0d53 Online, host54 0x2200000a0b0c0d54 Online, host55 0x2200000a0b0c0d55 Online, host56 0x2200000a0b0c0d56 Online, host57 0x2200000a0b0c0d57 Online, ...
 [0]
 $ queryadapterquor -h -l wyrafc001
 Results from calling apQueryHaPhysCfg() for wyrafc001 

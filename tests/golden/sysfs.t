@@ -1,4 +1,5 @@
-# tests/data/sysfs: adapter 0000:3b:00 with functions 0 (host6) and 1 (host5), adapter 0000:5e:00 (host2)
+# tests/data/sysfs: adapter 0000:3b:00 with functions 0 (host6, virtual ports host20 to host22) and 1 (host5),
+# adapter 0000:5e:00 (host2, nine virtual ports); FCoE hosts on a card at 0000:02:00 (host3) and on a VLAN (host4)
 $ queryadapterquor -l wyrafc000
 Kernel status for wyrafc000 
 	 adapterId          :  B00 
@@ -47,6 +48,10 @@ The kernel AP code returned an error iocData.returnCode = 2
 $ queryadapterquor -h -l wyrafc000
 Results from calling apQueryHaPhysCfg() for wyrafc000 
 adapter wyrafc000 at 0000:3b:00: Demo FC-16 HBA fw 4.2.7 drv 1.9.3; supported speeds 4 Gbit, 8 Gbit, 16 Gbit; node name 0x20000a0b0c0d0e10
+[0]
+$ queryadapterquor -l wyrafc000 -p 0
+Results from calling apQueryHaPortPhysCfg() for wyrafc000 
+adapter wyrafc000 port 0 (host6): port name 0x21000a0b0c0d0e10; port id 0x0a1b00; state Online; type NPort (fabric via point-to-point); speed 16 Gbit; fabric name 0x10000a0b0c0d0f00; virtual ports (3): host20 0x21000a0b0c0d0e20 Online, host21 0x21000a0b0c0d0e21 Online, host22 0x21000a0b0c0d0e22 Linkdown
 [0]
 $ queryadapterquor -l wyrafc000 -p 1
 Results from calling apQueryHaPortPhysCfg() for wyrafc000 
