@@ -58,6 +58,8 @@ const HelperOptions *opts;
 std::vector<Connection> conns;
 size_t budgetUsed; // of opts->budget
 double pausedUntil; // accepting, after running out of descriptors
+double lastNote = -1; // of admission
+long notesHeld;       // admission notes not told since the last one
 constexpr double NEVER = 1e300;
 
 double now()
@@ -325,6 +327,22 @@ Connection *giveWay(const Peer &peer, bool sameUser)
     return victim && (own || count[victim->process] > count[peer.process] + 1) ? victim : nullptr;
 }
 
+// Tells what admission did, at most once a second: a client that opens
+// connections without end would otherwise flood the diagnostics.
+void admissionNote(const char *line)
+{
+    if (now() - lastNote < 1) {
+        ++notesHeld;
+        return;
+    }
+    if (notesHeld)
+        diagnose("%s (and %ld more at admission since the last)", line, notesHeld);
+    else
+        diagnose("%s", line);
+    lastNote = now();
+    notesHeld = 0;
+}
+
 // Admits the accepted socket, or closes it with the reason. A process over
 // its share of connections is refused; when its user's or everybody's
 // share is full, a connection of the process with the most connections
@@ -348,14 +366,17 @@ void admit(int sock)
     const char *why = ofProcess >= opts->perProcess ? "too many connections of its process" : nullptr;
     bool userFull = !why && ofUser >= opts->perUser, full = !why && !userFull && served >= opts->connections;
     if (Connection *victim = userFull || full ? giveWay(peer, userFull) : nullptr) {
-        drop(*victim, victim->phase == IDLE ? "idle connection closed to make room for a new one"
+        admissionNote(victim->phase == IDLE ? "idle connection closed to make room for a new one"
                                             : "connection at work closed to make room for another process's");
+        drop(*victim, nullptr);
         userFull = full = false;
     }
     why = why ? why : userFull ? "too many connections of its user" : full && busy >= opts->busy ? "too many connections" : nullptr;
+    char line[80];
     if (why || !(why = "out of memory", addConnection(sock, peer, full))) {
         close(sock);
-        diagnose("new connection closed: %s", why);
+        snprintf(line, sizeof line, "new connection closed: %s", why);
+        admissionNote(line);
     }
 }
 
