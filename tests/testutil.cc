@@ -146,10 +146,10 @@ int main(int argc, char **argv)
     // that dies with this one: every program they start ends with them,
     // even when ctest kills them at their time-out.
     pid_t tests = unshare(CLONE_NEWPID) == 0 ? fork() : -1;
-    if (tests != 0)
-        return tests < 0 ? 99 : waitProgram(tests);
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (mount("proc", "/proc", "proc", 0, nullptr) != 0)
+    if (tests != 0) // _exit: nothing more can start in the namespace, not even a leak check's tracer
+        _exit(tests < 0 ? 99 : waitProgram(tests));
+    prctl(PR_SET_PDEATHSIG, SIGKILL); // its own /proc, so the waiting parent keeps its own
+    if (unshare(CLONE_NEWNS) != 0 || mount("proc", "/proc", "proc", 0, nullptr) != 0)
         return 99;
     testing::InitGoogleTest(&argc, argv);
     testing::UnitTest::GetInstance()->listeners().Append(new FreshHome);

@@ -78,6 +78,8 @@ void enter(Connection &c, Phase p, double limit)
 
 void drop(Connection &c, const char *why)
 {
+    if (c.sock == -1)
+        return;
     if (why)
         diagnose("%s", why);
     close(c.sock);
@@ -435,8 +437,10 @@ int32_t serveLoop(const HelperOptions &o, int listenFd, int signalFd)
         int timeout = wake == NEVER ? -1 : int(std::max(wake - t, 0.0) * 1000) + 1;
         if (poll(polled.data(), polled.size(), timeout) < 0 && errno != EINTR)
             return -1;
-        if (polled[0].revents) {
+        if (polled[0].revents) { // the stop: connections in progress are dropped
             signalfd_siginfo si;
+            for (Connection &c : conns)
+                drop(c, nullptr);
             return read(signalFd, &si, sizeof si) == sizeof si ? int32_t(si.ssi_signo) : 0;
         }
         size_t before = conns.size(); // those admitted now are polled from the next round
