@@ -271,24 +271,27 @@ void headerIn(Connection &c)
         c.phase = BUDGET; // its deadline still counts
 }
 
+// Takes what the socket holds of the request and runs it once it is whole.
 void receive(Connection &c)
 {
-    int32_t want = c.have < HELPER_HDR_SIZE ? HELPER_HDR_SIZE : c.req.pktlen;
-    ssize_t n = recv(c.sock, c.pkt + c.have, size_t(want - c.have), MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR))
-        return;
-    if (n <= 0) { // a client that leaves between packets is no news
-        char why[128];
-        snprintf(why, sizeof why, "connection dropped: %s", n ? strerror(errno) : "client left inside a packet");
-        return drop(c, n == 0 && c.have == 0 ? nullptr : why);
+    while (c.phase == IDLE || c.phase == REQUEST) {
+        int32_t want = c.have < HELPER_HDR_SIZE ? HELPER_HDR_SIZE : c.req.pktlen;
+        ssize_t n = recv(c.sock, c.pkt + c.have, size_t(want - c.have), MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        if (n <= 0) { // a client that leaves between packets is no news
+            char why[128];
+            snprintf(why, sizeof why, "connection dropped: %s", n ? strerror(errno) : "client left inside a packet");
+            return drop(c, n == 0 && c.have == 0 ? nullptr : why);
+        }
+        if (c.have == 0)
+            enter(c, REQUEST, opts->deadline);
+        c.have += int32_t(n);
+        if (c.have == HELPER_HDR_SIZE)
+            headerIn(c);
+        if (c.phase == REQUEST && c.have >= HELPER_HDR_SIZE && c.have == c.req.pktlen)
+            return dispatch(c);
     }
-    if (c.have == 0)
-        enter(c, REQUEST, opts->deadline);
-    c.have += int32_t(n);
-    if (c.have == HELPER_HDR_SIZE)
-        headerIn(c);
-    if (c.phase == REQUEST && c.have >= HELPER_HDR_SIZE && c.have == c.req.pktlen)
-        dispatch(c);
 }
 
 // ---- who gets in
@@ -345,12 +348,12 @@ void admissionNote(const char *line)
     notesHeld = 0;
 }
 
-// Admits the accepted socket, or closes it with the reason. A process over
+// Admits the accepted socket (true), or closes it with the reason. A process over
 // its share of connections is refused; when its user's or everybody's
 // share is full, a connection of the process with the most connections
 // makes room, idle ones first; only when none may is the new one served
 // busy, up to the busy limit.
-void admit(int sock)
+bool admit(int sock)
 {
     ucred cred = {};
     socklen_t size = sizeof cred;
@@ -375,11 +378,12 @@ void admit(int sock)
     }
     why = why ? why : userFull ? "too many connections of its user" : full && busy >= opts->busy ? "too many connections" : nullptr;
     char line[80];
-    if (why || !(why = "out of memory", addConnection(sock, peer, full))) {
-        close(sock);
-        snprintf(line, sizeof line, "new connection closed: %s", why);
-        admissionNote(line);
-    }
+    if (!why && addConnection(sock, peer, full))
+        return true;
+    close(sock);
+    snprintf(line, sizeof line, "new connection closed: %s", why ? why : "out of memory");
+    admissionNote(line);
+    return false;
 }
 
 // Admits one waiting connection. Out of descriptors, an idle connection of
@@ -387,8 +391,10 @@ void admit(int sock)
 void acceptOne(int listenFd)
 {
     int s = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (s != -1 && admit(s)) // a client sends its first request at once: it is often there already
+        return receive(conns.back());
     if (s != -1)
-        return admit(s);
+        return;
     if (errno != EMFILE && errno != ENFILE && errno != ENOMEM && errno != ENOBUFS)
         return; // none waiting, or it left
     diagnose("accept: %s", strerror(errno));

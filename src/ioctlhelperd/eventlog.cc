@@ -11,7 +11,9 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <initializer_list>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -30,6 +32,7 @@ struct Sink {
     const char *dropNote;       // format of the count's line
     unsigned long long dropped = 0; // lines lost since the last line written
     bool midLine = false;           // a short write (full disk) cut a line
+    bool regular = false;           // a regular file, which never waits for a reader
 };
 
 Sink events = {STDOUT_FILENO, true, "event log: %llu lines dropped\n"};
@@ -53,7 +56,7 @@ size_t timeStamp(char *buf, size_t size)
 bool writeLine(Sink &sink, const char *line, size_t n)
 {
     pollfd p = {sink.fd, POLLOUT, {}};
-    if (poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT))
+    if (!sink.regular && (poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT)))
         return false;
     ssize_t k = write(sink.fd, line, n);
     sink.midLine = k > 0 ? size_t(k) < n : sink.midLine;
@@ -100,6 +103,9 @@ int32_t logOpen(const char *path)
         fprintf(stderr, "ioctlhelperd: cannot open log file %s: %s\n", path, strerror(errno));
         return -1;
     }
+    struct stat st;
+    for (Sink *sink : {&events, &diagnostics})
+        sink->regular = fstat(sink->fd, &st) == 0 && S_ISREG(st.st_mode);
     return 0;
 }
 
