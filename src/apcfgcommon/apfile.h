@@ -19,7 +19,9 @@ namespace tamsk {
    regular file with a single link: a symlink is not followed (errno
    ELOOP), and anything else, a FIFO, a device or another name of a file
    elsewhere, is refused at once without blocking and untouched (errno
-   EINVAL). A descriptor, or -1 with errno set. */
+   EINVAL). In a directory that others than its owner may write in, a file
+   that those others could not read is refused too (errno EACCES): it may
+   have been moved in from elsewhere. A descriptor, or -1 with errno set. */
 int apConfigOpen(const char *name, bool forWriting);
 
 /* apConfigOpen as a stream, opened "rb" or "wb". Null on failure, with
