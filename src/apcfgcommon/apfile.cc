@@ -86,18 +86,19 @@ long apFileLength(FILE *f)
 }
 
 // Reads in pieces, so a file of any length is read with a fixed buffer.
-bool apReadPieces(FILE *f, long *length, void (*take)(void *ctx, char *piece, size_t n), void *ctx)
+bool apReadPieces(FILE *f, long *length, bool (*take)(void *ctx, char *piece, size_t n), void *ctx)
 {
     if ((*length = apFileLength(f)) < 0)
         return false;
     char piece[BUFSIZ + 1]; // a stdio buffer's worth
     size_t n, total = 0;
-    while ((n = fread(piece, 1, sizeof piece - 1, f)) > 0) {
+    bool more = true;
+    while (more && (n = fread(piece, 1, sizeof piece - 1, f)) > 0) {
         total += n;
         piece[n] = '\0';
-        take(ctx, piece, n);
+        more = take(ctx, piece, n);
     }
-    return total == size_t(*length) && !ferror(f);
+    return (!more || total == size_t(*length)) && !ferror(f);
 }
 
 } // namespace tamsk
