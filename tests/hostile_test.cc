@@ -377,8 +377,8 @@ TEST(Hostile, DirectoriesOthersControlAreNamed)
     ASSERT_TRUE(mkdir(TAMSK_DIR, 0755) == 0 && chown(TAMSK_DIR, MEMBER, 0) == 0 && symlink("/home/none", TAMSK_CONFIG_DIR) == 0);
     EXPECT_EQ(0, stopHelperd(startHelperd()));
     EXPECT_EQ(readFile("/home/helperd.err"),
-              "ioctlhelperd: warning: /home/tamsk has owner 5001, group 0 and mode 0755: only root, the helper's user "
-              "and the socket's group should be able to change it, or others can stand in for the helper there\n"
+              "ioctlhelperd: warning: /home/tamsk has owner 5001, group 0 and mode 0755: only root and the helper's "
+              "user should be able to change it, or others can stand in for the helper there\n"
               "ioctlhelperd: warning: /home/tamsk/config is a symbolic link, not a directory: stores fail until it is one\n");
     EXPECT_EQ(runProgram({STORE, "-a", "B00", "-p", "0", "-t", "1"}).err,
               "storetopology: configuration directory /home/tamsk/config: a symbolic link, which stores do not follow\n");

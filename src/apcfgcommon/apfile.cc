@@ -16,6 +16,24 @@
 
 namespace tamsk {
 
+namespace {
+
+// Whether a file found in directory d is one that those who may write in d,
+// besides its owner, could read themselves, or one of the caller's own with
+// the directory's group (made there before files took mode 0660). A rename
+// needs no right to the file, only to the directories, so one of them may
+// have moved in a file from anywhere on the filesystem that they could not
+// read: it is not read for them, copied where they can read it, nor written.
+bool theirsToHandIn(const struct stat &st, const struct stat &d)
+{
+    if (!(d.st_mode & (S_IWGRP | S_IWOTH)))
+        return true;
+    return (st.st_mode & S_IROTH) || (!(d.st_mode & S_IWOTH) && st.st_gid == d.st_gid &&
+                                      ((st.st_mode & S_IRGRP) || st.st_uid == geteuid()));
+}
+
+} // namespace
+
 int apConfigOpen(const char *name, bool forWriting)
 {
     constexpr int FLAGS = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC; // O_NONBLOCK: a FIFO does not hang the open
@@ -29,6 +47,7 @@ int apConfigOpen(const char *name, bool forWriting)
     struct stat st, d;
     int err = fd == -1 || fstat(fd, &st) != 0 || fstat(dir, &d) != 0 ? errno
               : !S_ISREG(st.st_mode) || st.st_nlink != 1   ? EINVAL
+              : !made && !theirsToHandIn(st, d)            ? EACCES
                                                            : 0;
     if (!err && made && st.st_gid != d.st_gid && fchown(fd, uid_t(-1), d.st_gid) != 0) {
     } // without the directory's group, the file is still made, for the caller's group
@@ -67,18 +86,19 @@ long apFileLength(FILE *f)
 }
 
 // Reads in pieces, so a file of any length is read with a fixed buffer.
-bool apReadPieces(FILE *f, long *length, void (*take)(void *ctx, char *piece, size_t n), void *ctx)
+bool apReadPieces(FILE *f, long *length, bool (*take)(void *ctx, char *piece, size_t n), void *ctx)
 {
     if ((*length = apFileLength(f)) < 0)
         return false;
     char piece[BUFSIZ + 1]; // a stdio buffer's worth
     size_t n, total = 0;
-    while ((n = fread(piece, 1, sizeof piece - 1, f)) > 0) {
+    bool more = true;
+    while (more && (n = fread(piece, 1, sizeof piece - 1, f)) > 0) {
         total += n;
         piece[n] = '\0';
-        take(ctx, piece, n);
+        more = take(ctx, piece, n);
     }
-    return total == size_t(*length) && !ferror(f);
+    return (!more || total == size_t(*length)) && !ferror(f);
 }
 
 } // namespace tamsk

@@ -19,7 +19,9 @@ namespace tamsk {
    regular file with a single link: a symlink is not followed (errno
    ELOOP), and anything else, a FIFO, a device or another name of a file
    elsewhere, is refused at once without blocking and untouched (errno
-   EINVAL). A descriptor, or -1 with errno set. */
+   EINVAL). In a directory that others than its owner may write in, a file
+   that those others could not read is refused too (errno EACCES): it may
+   have been moved in from elsewhere. A descriptor, or -1 with errno set. */
 int apConfigOpen(const char *name, bool forWriting);
 
 /* apConfigOpen as a stream, opened "rb" or "wb". Null on failure, with
@@ -29,10 +31,13 @@ FILE *apOpenRegular(const char *name, bool forWriting);
 /* Length of an open file, or -1; the position is back at the start. */
 long apFileLength(FILE *f);
 
-/* Reads the whole file from its start, handing each piece (NUL-terminated,
-   n bytes, changeable) to take. True when the count equals the file's
-   length and the stream has no error; *length is that length or -1. */
-bool apReadPieces(FILE *f, long *length, void (*take)(void *ctx, char *piece, size_t n), void *ctx);
+/* Reads the file from its start, handing each piece (NUL-terminated, n
+   bytes, changeable) to take, to its end or until take returns false: the
+   rest cannot change what take found, so a file that claims to be huge
+   (a sparse one) is not read for ever. True when the count equals the
+   file's length, or take stopped, and the stream has no error; *length is
+   that length or -1. */
+bool apReadPieces(FILE *f, long *length, bool (*take)(void *ctx, char *piece, size_t n), void *ctx);
 
 /* text as strtol converts it in base 10 or 16, saturated at the 32-bit
    limits whatever the host's long; 0 when text does not start with a

@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tamsk;
 
@@ -49,7 +51,7 @@ struct ReadBack {
     bool overflow;
 };
 
-void takeReadBack(void *readBack, char *piece, size_t n)
+bool takeReadBack(void *readBack, char *piece, size_t n)
 {
     ReadBack *r = static_cast<ReadBack *>(readBack);
     r->overflow = r->overflow || n >= sizeof r->text - r->used;
@@ -57,17 +59,39 @@ void takeReadBack(void *readBack, char *piece, size_t n)
         memcpy(r->text + r->used, piece, n + 1);
         r->used += n;
     }
+    return !r->overflow; // a file longer than any text written fails the check whatever follows
+}
+
+// Where the data after a piece of zeros read from f starts: past the hole
+// that the piece began, or -1 when the piece was no hole.
+off_t afterHole(FILE *f, const char *piece, size_t n)
+{
+    struct stat st;
+    off_t at = n > 0 && piece[0] == 0 && memcmp(piece, piece + 1, n - 1) == 0 ? ftello(f) : -1;
+    off_t data = at < 0 ? -1 : lseek(fileno(f), at, SEEK_DATA);
+    if (at >= 0 && data == -1 && errno == ENXIO && fstat(fileno(f), &st) == 0)
+        data = st.st_size; // a hole to the end
+    return data > at ? data : -1;
 }
 
 // Copies the configuration file into its backup in place of any earlier
-// one. Whether the copy was made is judged by the length check after it.
+// one. A hole in it stays a hole, so a sparse file that claims to be huge
+// costs neither time nor space. Whether the copy was made is judged by the
+// length check after it.
 void copyToBackup()
 {
     FILE *from = apOpenRegular(TAMSK_CONFIG_FILE_NAME, false);
     FILE *to = from ? apOpenRegular(BACKUP_NAME, true) : nullptr;
     char piece[BUFSIZ];
+    bool skipped = false;
     for (size_t n; to && (n = fread(piece, 1, sizeof piece, from)) > 0 && fwrite(piece, 1, n, to) == n;) {
+        off_t data = afterHole(from, piece, n);
+        if (data >= 0 && (fseeko(from, data, SEEK_SET) != 0 || fseeko(to, data, SEEK_SET) != 0))
+            break;
+        skipped = skipped || data >= 0;
     }
+    off_t end = skipped && fflush(to) == 0 ? ftello(to) : -1; // past a hole at the end, when there is one
+    if (end >= 0 && ftruncate(fileno(to), end) != 0) {} // the length check judges it
     if (to)
         fclose(to);
     if (from)

@@ -219,8 +219,10 @@ int listenSocket(const HelperOptions &o)
 {
     mkdir(TAMSK_DIR, 0755); // may exist; if it cannot be made, the open says why
     homeDir = open(TAMSK_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    // Mode 0600: nobody else can open the lock and so hold helpers off.
-    int lock = homeDir == -1 ? -1 : openat(homeDir, LOCK_NAME, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // Mode 0600: nobody else can open the lock and so hold helpers off. A
+    // FIFO another put there does not hang the open; it is refused below.
+    int lock = homeDir == -1 ? -1
+                             : openat(homeDir, LOCK_NAME, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     struct stat st;
     if (lock != -1 && (fstat(lock, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()))
         close(lock), lock = -1, errno = EPERM;
@@ -248,17 +250,18 @@ void startWarning(const char *fmt, ...)
 }
 
 // Warns when a directory the clients trust is not root's (or this helper's
-// user's) alone to change: its owner, or another who may write in it, can
-// put a socket or files of their own in the place of the helper's.
-void checkTrusted(int dir, const char *path, gid_t socketGroup)
+// user's) alone to change, but for the socket's group where groupStores:
+// its owner, or another who may write in it, can put a socket or files of
+// their own in the place of the helper's.
+void checkTrusted(const struct stat &st, const char *path, gid_t socketGroup, bool groupStores)
 {
-    struct stat st;
-    if (fstat(dir, &st) != 0 || ((st.st_uid == 0 || st.st_uid == geteuid()) && !(st.st_mode & S_IWOTH) &&
-                                 (!(st.st_mode & S_IWGRP) || st.st_gid == socketGroup)))
+    if ((st.st_uid == 0 || st.st_uid == geteuid()) && !(st.st_mode & S_IWOTH) &&
+        (!(st.st_mode & S_IWGRP) || (groupStores && st.st_gid == socketGroup)))
         return;
-    startWarning("warning: %s has owner %u, group %u and mode %04o: only root, the helper's user and the "
-                 "socket's group should be able to change it, or others can stand in for the helper there",
-                 path, unsigned(st.st_uid), unsigned(st.st_gid), unsigned(st.st_mode & 07777));
+    startWarning("warning: %s has owner %u, group %u and mode %04o: only root%s should be able to change it, "
+                 "or others can stand in for the helper there",
+                 path, unsigned(st.st_uid), unsigned(st.st_gid), unsigned(st.st_mode & 07777),
+                 groupStores ? ", the helper's user and the socket's group" : " and the helper's user");
 }
 
 // A missing configuration directory is made so that those who may use the
@@ -274,11 +277,14 @@ void makeConfigDirectory(const HelperOptions &o)
     if (d == -1)
         d = openat(homeDir, TAMSK_CONFIG_DIR_NAME, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     gid_t socketGroup = o.group != gid_t(-1) ? o.group : getegid();
-    checkTrusted(homeDir, TAMSK_DIR, socketGroup);
     struct stat st;
-    if (d != -1)
-        checkTrusted(d, TAMSK_CONFIG_DIR, socketGroup);
-    else if (fstatat(homeDir, TAMSK_CONFIG_DIR_NAME, &st, AT_SYMLINK_NOFOLLOW) == 0)
+    if (fstat(homeDir, &st) == 0)
+        checkTrusted(st, TAMSK_DIR, socketGroup, false); // the socket's own directory
+    // A directory this helper's user cannot open is still told by its owner and mode.
+    bool seen = d != -1 ? fstat(d, &st) == 0 : fstatat(homeDir, TAMSK_CONFIG_DIR_NAME, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (seen && S_ISDIR(st.st_mode))
+        checkTrusted(st, TAMSK_CONFIG_DIR, socketGroup, true);
+    else if (seen)
         startWarning("warning: %s is %s, not a directory: stores fail until it is one", TAMSK_CONFIG_DIR,
                      S_ISLNK(st.st_mode) ? "a symbolic link" : "something else");
     if (d != -1)

@@ -74,12 +74,11 @@ void endRecord(RecordReader *r)
 }
 
 // Feeds one piece of the file through the filter into the records; the
-// text ends at the first NUL byte.
-void addText(void *reader, char *piece, size_t n)
+// text ends at the first NUL byte. False once nothing that follows can
+// count: the text has ended, or the records are all taken.
+bool addText(void *reader, char *piece, size_t n)
 {
     RecordReader *r = static_cast<RecordReader *>(reader);
-    if (r->atEnd)
-        return;
     r->atEnd = strlen(piece) < n;
     removeWhiteSpace(piece);
     r->anyText = r->anyText || piece[0] != '\0';
@@ -91,6 +90,7 @@ void addText(void *reader, char *piece, size_t n)
         else
             r->tooLong = true;
     }
+    return !r->atEnd && r->count < TOPOLOGY_ENTRIES;
 }
 
 // Stores the records in file order. Records that would read as empty

@@ -108,20 +108,30 @@ int openLock()
 
 // Names each file of a directory the group stores in that the group cannot
 // write: another member made it before such files took the group's mode,
-// and every store but its owner's fails on it.
+// and every store but its owner's fails on it. A file of another group that
+// the group cannot read, or one with other names, was put there, not made
+// by a store: giving it the group's mode would open it to the group, so the
+// line says to move it.
 void reportUnwritable()
 {
     struct stat dir, st;
     if (stat(TAMSK_CONFIG_DIR, &dir) != 0 || !(dir.st_mode & S_IWGRP))
         return;
     for (const char *path : {TAMSK_CONFIG_FILE, TAMSK_CONFIG_FILE ".bak", LOCK_FILE}) {
-        if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode) || ((st.st_mode & S_IWGRP) && st.st_gid == dir.st_gid))
+        if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode))
             continue;
+        bool ours = st.st_gid == dir.st_gid;
+        if (ours && (st.st_mode & S_IWGRP) && st.st_nlink == 1)
+            continue;
+        const char *why = st.st_nlink == 1 && (ours || (st.st_mode & S_IROTH))
+                              ? "the directory's group cannot write it"
+                              : "no store made it (it has other names, or another group that cannot read "
+                                "it): move it away rather than change its mode";
         const passwd *owner = getpwuid(st.st_uid);
         char uid[16];
         snprintf(uid, sizeof uid, "%u", unsigned(st.st_uid));
-        fprintf(stderr, "storetopology: %s belongs to %s with mode %04o: the directory's group cannot write it\n",
-                path, owner ? owner->pw_name : uid, unsigned(st.st_mode & 07777));
+        fprintf(stderr, "storetopology: %s belongs to %s with mode %04o: %s\n", path,
+                owner ? owner->pw_name : uid, unsigned(st.st_mode & 07777), why);
     }
 }
 
