@@ -365,6 +365,17 @@ TEST(Hostile, GroupMembersStoreBesideRoot)
         EXPECT_EQ(readFile("/home/secret"), "secret\n") << name;
         EXPECT_NE(0, access(TAMSK_CONFIG_DIR "/leaked", F_OK)) << name;
     }
+    // A root-only file a member renames in is not copied where members read; a sparse
+    // file that claims a petabyte is not read for ever.
+    ASSERT_EQ(0, system("mkdir -m 777 /home/drop && umask 077 && echo secret > /home/drop/f"));
+    pid_t member = asUser([] { rename("/home/drop/f", TAMSK_CONFIG_FILE); }, MEMBER);
+    kill(member, SIGKILL), waitProgram(member);
+    EXPECT_EQ(1, runProgram({STORE, "-a", "B00", "-p", "0", "-t", "1"}).status);
+    EXPECT_EQ(std::string::npos, readFile(TAMSK_CONFIG_FILE ".bak").find("secret"));
+    unlink(TAMSK_CONFIG_FILE);
+    writeFile(TAMSK_CONFIG_FILE, "B00:0:1 \n");
+    ASSERT_EQ(0, truncate(TAMSK_CONFIG_FILE, 1LL << 50));
+    EXPECT_EQ(0, runProgram({STORE, "-a", "B00", "-p", "0", "-t", "2"}).status);
     EXPECT_EQ(0, stopHelperd(helper));
 }
 
