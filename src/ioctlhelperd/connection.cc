@@ -28,6 +28,7 @@ namespace {
 constexpr int32_t PKT_LIMIT = 1 << 20;       // largest request taken
 constexpr int32_t READ_ANSWER_LIMIT = 65536; // largest read answer, header included
 constexpr int32_t FIRST_BUFFER = 4096;       // each connection's own
+constexpr int ACCEPTS_PER_ROUND = 64;
 
 enum DeviceKind { DEV_NONE, DEV_AP, DEV_STREAM };
 enum Phase {
@@ -386,22 +387,28 @@ bool admit(int sock)
     return false;
 }
 
-// Admits one waiting connection. Out of descriptors, an idle connection of
-// the process with the most makes room, or accepting pauses.
-void acceptOne(int listenFd)
+// Admits the waiting connections, a bounded number a round so that those
+// served are not starved, and enough that a flood of connections refused at
+// once does not keep the others waiting long in the queue. Out of
+// descriptors, an idle connection of the process with the most makes room,
+// or accepting pauses.
+void acceptSome(int listenFd)
 {
-    int s = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (s != -1 && admit(s)) // a client sends its first request at once: it is often there already
-        return receive(conns.back());
-    if (s != -1)
+    for (int i = 0; i < ACCEPTS_PER_ROUND; ++i) {
+        int s = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (s != -1 && admit(s)) // a client sends its first request at once: it is often there already
+            receive(conns.back());
+        if (s != -1)
+            continue;
+        if (errno != EMFILE && errno != ENFILE && errno != ENOMEM && errno != ENOBUFS)
+            return; // none waiting, or it left
+        diagnose("accept: %s", strerror(errno));
+        if (Connection *victim = giveWay({uid_t(-1), -1}, false))
+            drop(*victim, "idle connection closed to make room for a new one");
+        else
+            pausedUntil = now() + 0.05; // until connections end
         return;
-    if (errno != EMFILE && errno != ENFILE && errno != ENOMEM && errno != ENOBUFS)
-        return; // none waiting, or it left
-    diagnose("accept: %s", strerror(errno));
-    if (Connection *victim = giveWay({uid_t(-1), -1}, false))
-        drop(*victim, "idle connection closed to make room for a new one");
-    else
-        pausedUntil = now() + 0.05; // until connections end
+    }
 }
 
 // Ends the connections whose phase ran out; wakes those waiting for budget.
@@ -451,7 +458,7 @@ int32_t serveLoop(const HelperOptions &o, int listenFd, int signalFd)
         }
         size_t before = conns.size(); // those admitted now are polled from the next round
         if (polled[1].revents)
-            acceptOne(listenFd);
+            acceptSome(listenFd);
         for (size_t i = 0; i < before; ++i) {
             Connection &c = conns[i];
             if (c.sock == -1 || !polled[i + 2].revents)
