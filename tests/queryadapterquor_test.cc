@@ -111,7 +111,12 @@ TEST(QueryOutcome, AnswersFromTheFibreChannelHostsOfASysfsTree)
                         "ln -s /home/out/devices devices/escape && "
                         "ln -s ../../devices/escape/pci0000:00/0000:01:00.0/host9/fc_host/host9 class/fc_host/host11 && "
                         "for i in $(seq 10 74); do d=devices/pci0000:80/0000:80:$i.0/host1$i/fc_host;"
-                        " mkdir -p $d/host1$i && ln -s ../../$d/host1$i class/fc_host/host1$i; done"));
+                        " mkdir -p $d/host1$i && ln -s ../../$d/host1$i class/fc_host/host1$i; done && p=${h%/fc_host/*} &&"
+                        " seq 3000 5099 | sed \"s|.*|$p/vport-2:0-&/host&/fc_host/host&|\" | xargs mkdir -p &&"
+                        " seq 3000 5099 | sed \"s|.*|../../$p/vport-2:0-&/host&/fc_host/host&|\" | xargs ln -s -t class/fc_host &&"
+                        " d=devices/$(printf 'd/%.0s' $(seq 30))0000:00:02.0/host12/fc_host/host12 && mkdir -p $d &&"
+                        " ln -s ../../$d class/fc_host && mkdir -p class/fc_host/host13/device class/fc_host/host14 &&"
+                        " ln -s ../../../host14 class/fc_host/host14/device"));
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(transcribe("sysfs-hostile.t"), golden("sysfs-hostile.t"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));

@@ -25,7 +25,8 @@ namespace {
 constexpr size_t ATTR_SIZE = 256; // room for the longest attribute, symbolic_name
 constexpr uint32_t HRM_INSTALLED = 1u << 31, HRM_AVAILABLE = 1u << 29; // of cluster 0
 constexpr uint32_t PORT_ONLINE_0 = 1u << 15; // port n: bit 15 - n
-constexpr int32_t MAX_HOSTS = 2048;          // class/fc_host entries read in one scan
+constexpr int32_t MAX_HOSTS = 2048;          // class/fc_host entries read in one scan, the lowest numbers
+constexpr int32_t MAX_DEPTH = 32;            // directories on a path: sysfs nests far less
 constexpr int32_t VPORTS_HELD = 8;           // virtual ports a port's answer can name
 constexpr uint32_t NO_HOST = UINT32_MAX;
 
@@ -95,19 +96,23 @@ __attribute__((format(printf, 2, 3))) void say(bool toLog, const char *fmt, ...)
 }
 
 // Opens path, relative to root, one directory at a time and following no
-// symbolic link, so nothing outside root is reached. Returns -1 on failure.
+// symbolic link, so nothing outside root is reached; a path deeper than
+// MAX_DEPTH is refused, so no tree makes a scan slow. Returns -1 on
+// failure, errno telling why.
 int openBeneath(int root, const char *path)
 {
     char copy[PATH_MAX];
     snprintf(copy, sizeof copy, "%s", path);
-    int fd = -1;
+    int fd = -1, depth = 0;
     char *save = nullptr;
     for (char *c = strtok_r(copy, "/", &save); c; c = strtok_r(nullptr, "/", &save)) {
-        int next = openat(fd == -1 ? root : fd, c, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int next = ++depth > MAX_DEPTH ? (errno = ELOOP, -1)
+                                       : openat(fd == -1 ? root : fd, c, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int err = errno;
         if (fd != -1)
             close(fd);
         if (next == -1)
-            return -1;
+            return errno = err, -1;
         fd = next;
     }
     return fd;
@@ -154,8 +159,8 @@ bool follow(int root, const char *path, char *out, size_t size)
 // Opens the attribute directory of host name, class/fc_host/name or where
 // it links to, and finds the device path of its SCSI host (dev): where the
 // directory sits, .../name/fc_host/name, or else (a directory of the older
-// layout) its device link. Returns the descriptor or -1; *why is FOUND when
-// dev was found too.
+// layout) where its device link leads, a directory in the tree. Returns the
+// descriptor or -1; *why is FOUND when dev was found too.
 int openHost(int root, const char *name, char *dev, size_t size, int32_t *why)
 {
     char path[PATH_MAX], entry[PATH_MAX], tail[48];
@@ -168,12 +173,17 @@ int openHost(int root, const char *name, char *dev, size_t size, int32_t *why)
         return -1;
     size_t len = strlen(path), t = size_t(snprintf(tail, sizeof tail, "/%s/fc_host/%s", name, name));
     struct stat st;
+    int devFd = -1;
     if (len > t && !strcmp(path + len - t, tail))
         snprintf(dev, size, "%.*s", int(len - t + 1 + strlen(name)), path);
-    else if (fstatat(fd, "device", &st, AT_SYMLINK_NOFOLLOW) != 0)
-        *why = NO_DEVICE_LINK;
+    else if (fstatat(fd, "device", &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode))
+        *why = NO_DEVICE_LINK; // a copy made following links holds a directory there
     else if (snprintf(entry, sizeof entry, "%s/device", path) >= int(sizeof entry) || !follow(root, entry, dev, size))
         *why = CLIMBS_OUT;
+    else if ((devFd = openBeneath(root, dev)) == -1)
+        *why = NO_WAY; // as in a copy of the class directory alone
+    if (devFd != -1)
+        close(devFd);
     return fd;
 }
 
@@ -293,7 +303,7 @@ const char *scanHosts(const SysfsOptions &o, bool toLog, FcTable *t, int *root)
         return strerror(errno);
     bool in = follow(*root, "class/fc_host", path, sizeof path);
     int fcDir = in ? openBeneath(*root, path) : -1;
-    DIR *d = fdopendir(fcDir);
+    DIR *d = fcDir == -1 ? nullptr : fdopendir(fcDir);
     if (!d) {
         const char *why = in ? strerror(errno) : WHY[CLIMBS_OUT];
         for (int fd : {fcDir, *root})
@@ -305,20 +315,21 @@ const char *scanHosts(const SysfsOptions &o, bool toLog, FcTable *t, int *root)
     struct Seen {
         uint32_t no, parent;
     } hosts[MAX_HOSTS];
+    auto lower = [](const Seen &a, const Seen &b) { return a.no < b.no; };
     int32_t n = 0, more = 0;
     uint32_t no;
-    for (dirent *e; (e = readdir(d));) {
-        if (!hostNumber(e->d_name, &no))
+    for (dirent *e; (e = readdir(d));) { // a heap of the lowest numbers, whatever the directory's order
+        if (!hostNumber(e->d_name, &no) || (n == MAX_HOSTS && (++more, no >= hosts[0].no)))
             continue;
-        if (n < MAX_HOSTS)
-            hosts[n++] = {no, NO_HOST};
-        else
-            ++more;
+        if (n == MAX_HOSTS)
+            std::pop_heap(hosts, hosts + n--, lower);
+        hosts[n++] = {no, NO_HOST};
+        std::push_heap(hosts, hosts + n, lower);
     }
     closedir(d);
     if (more)
         say(toLog, "%d fc_host entries passed over: more than %d", more, MAX_HOSTS);
-    std::sort(hosts, hosts + n, [](const Seen &a, const Seen &b) { return a.no < b.no; });
+    std::sort_heap(hosts, hosts + n, lower);
     for (Seen *h = hosts; h < hosts + n; ++h) {
         char name[16], shown[escapedSize(NAME_MAX)] = "";
         snprintf(name, sizeof name, "host%u", h->no);

@@ -1,9 +1,10 @@
 # a link loop, links out of the tree to a lower PCI address (direct, absolute, through a linked
-# directory), 65 adapters on bus 80;
+# directory), 65 adapters on bus 80, one at a lower address 35 directories deep, 2100 more virtual
+# ports of wyrafc001 (the hosts past 2048 go by number), class directories as copies hold them;
 # wyrafc001's port name is a 1 GiB file and its symbolic name a FIFO
 $ queryadapterquor -l wyrafc001 -p 0
 Results from calling apQueryHaPortPhysCfg() for wyrafc001 
-adapter wyrafc001 port 0 (host2): port name 0x21000a0b0c0d0e31; port id 0x000000; state Offline; type Unknown; speed unknown; fabric name 0x0; virtual ports (9): host50 0x2200000a0b0c0d50 Online, host51 0x2200000a0b0c0d51 Online, host52 0x2200000a0b0c0d52 Online, host53 0x2200000a0b0c0d53 Online, host54 0x2200000a0b0c0d54 Online, host55 0x2200000a0b0c0d55 Online, host56 0x2200000a0b0c0d56 Online, host57 0x2200000a0b0c0d57 Online, ...
+adapter wyrafc001 port 0 (host2): port name 0x21000a0b0c0d0e31; port id 0x000000; state Offline; type Unknown; speed unknown; fabric name 0x0; virtual ports (1968): host50 0x2200000a0b0c0d50 Online, host51 0x2200000a0b0c0d51 Online, host52 0x2200000a0b0c0d52 Online, host53 0x2200000a0b0c0d53 Online, host54 0x2200000a0b0c0d54 Online, host55 0x2200000a0b0c0d55 Online, host56 0x2200000a0b0c0d56 Online, host57 0x2200000a0b0c0d57 Online, ...
 [0]
 $ queryadapterquor -h -l wyrafc001
 Results from calling apQueryHaPhysCfg() for wyrafc001 

@@ -71,6 +71,9 @@ Try 'ioctlhelperd --help' for more information.
 $ ioctlhelperd --sysfs /nonexistent --list
 ioctlhelperd: warning: /nonexistent holds no class/fc_host (No such file or directory)
 [1]
+$ ioctlhelperd --sysfs /home/tamsk --list
+ioctlhelperd: warning: /home/tamsk holds no class/fc_host (No such file or directory)
+[1]
 $ ioctlhelperd -m {data}/models/query.model --list
 wyrafc000 id 0xB00 at BAY1-SLOT3: port 0 10000ABCDEF00001 not online, port 1 10000ABCDEF00002 Online, port 2 10000ABCDEF00003 not online, port 3 10000ABCDEF00004 Online
 wyrafc001 id 0x0 at -
