@@ -27,6 +27,7 @@ constexpr uint32_t HRM_INSTALLED = 1u << 31, HRM_AVAILABLE = 1u << 29; // of clu
 constexpr uint32_t PORT_ONLINE_0 = 1u << 15; // port n: bit 15 - n
 constexpr int32_t MAX_HOSTS = 2048;          // class/fc_host entries read in one scan, the lowest numbers
 constexpr int32_t MAX_DEPTH = 32;            // directories on a path: sysfs nests far less
+constexpr int32_t HOSTS_TOLD = 16;          // hosts passed over named in one scan, the rest counted
 constexpr int32_t VPORTS_HELD = 8;           // virtual ports a port's answer can name
 constexpr uint32_t NO_HOST = UINT32_MAX;
 
@@ -52,6 +53,7 @@ struct FcAdapter {
 struct FcTable {
     FcAdapter adapters[MAX_ADAPTERS];
     int32_t count;
+    int32_t beyond; // ports of adapters past the last one kept
 };
 
 // Why a host is passed over.
@@ -78,6 +80,7 @@ struct TopologyWord {
 };
 constexpr TopologyWord TOPOLOGIES[] = {{"NPort", OS_OPEN_POINT_TO_POINT},
                                        {"Point-To-Point", OS_OPEN_POINT_TO_POINT},
+                                       {"NPIV VPORT", OS_OPEN_POINT_TO_POINT}, // a virtual port is on a fabric
                                        {"NLPort", OS_FC_AL},
                                        {"LPort", OS_FC_AL}};
 
@@ -271,8 +274,10 @@ void addPort(FcTable *t, const FcAdapter &a, const FcPort &p)
     int32_t i = 0;
     while (i < t->count && before(t->adapters[i], a))
         ++i;
-    if (i == MAX_ADAPTERS)
+    if (i == MAX_ADAPTERS) {
+        ++t->beyond;
         return;
+    }
     if (i == t->count || before(a, t->adapters[i])) {
         size_t moved = size_t(std::min(t->count, MAX_ADAPTERS - 1) - i);
         memmove(&t->adapters[i + 1], &t->adapters[i], moved * sizeof(FcAdapter));
@@ -297,7 +302,7 @@ void addPort(FcTable *t, const FcAdapter &a, const FcPort &p)
 // class/fc_host to read.
 const char *scanHosts(const SysfsOptions &o, bool toLog, FcTable *t, int *root)
 {
-    t->count = 0;
+    t->count = t->beyond = 0;
     char path[PATH_MAX];
     if ((*root = open(o.dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) == -1)
         return strerror(errno);
@@ -330,6 +335,8 @@ const char *scanHosts(const SysfsOptions &o, bool toLog, FcTable *t, int *root)
     if (more)
         say(toLog, "%d fc_host entries passed over: more than %d", more, MAX_HOSTS);
     std::sort_heap(hosts, hosts + n, lower);
+    n = int32_t(std::unique(hosts, hosts + n, [](const Seen &a, const Seen &b) { return a.no == b.no; }) - hosts);
+    int32_t told = 0; // hosts passed over: the first few are named, the rest counted
     for (Seen *h = hosts; h < hosts + n; ++h) {
         char name[16], shown[escapedSize(NAME_MAX)] = "";
         snprintf(name, sizeof name, "host%u", h->no);
@@ -344,17 +351,24 @@ const char *scanHosts(const SysfsOptions &o, bool toLog, FcTable *t, int *root)
         const char *bus = strrchr(path, '/') ? strrchr(path, '/') + 1 : path;
         if (why == NO_BUS)
             escapeText(bus, strlen(bus), shown, sizeof shown);
-        if (why != FOUND)
+        if (why != FOUND && told++ < HOSTS_TOLD)
             say(toLog, "fc_host %s passed over: %s%s%s", name, WHY[why], shown,
                 why == NO_BUS ? ", not a PCI, VIO or ccw device" : "");
     }
-    for (const Seen *h = hosts; h < hosts + n; ++h) // each virtual port to its port
+    for (const Seen *h = hosts; h < hosts + n; ++h) { // each virtual port to its port
+        bool found = false;
         for (int32_t i = 0; h->parent != NO_HOST && i < t->count; ++i)
             for (int32_t k = 0; k < std::min(t->adapters[i].portCount, AP_MAX_PORTS); ++k) {
                 FcPort &p = t->adapters[i].ports[k];
+                found = found || p.hostNo == h->parent;
                 if (p.hostNo == h->parent && p.vportCount++ < VPORTS_HELD)
                     p.vports[p.vportCount - 1] = h->no;
             }
+        if (h->parent != NO_HOST && !found && told++ < HOSTS_TOLD)
+            say(toLog, "fc_host host%u passed over: a virtual port of host%u, which is no port", h->no, h->parent);
+    }
+    if (told > HOSTS_TOLD)
+        say(toLog, "%d more fc_host entries passed over", told - HOSTS_TOLD);
     bool pinned[MAX_ADAPTERS + 1] = {}; // the names taken out of the ranking
     for (int32_t i = 0; i < o.pinCount; ++i)
         pinned[adapterIndex(o.pins[i])] = true;
@@ -532,9 +546,15 @@ void listAdapter(int root, const FcAdapter &a, bool toLog)
 bool sysfsPin(SysfsOptions *o, const char *text)
 {
     const char *device = strchr(text, '=');
-    size_t len = device ? strlen(++device) : 0;
-    if (!device || device - text != 10 || adapterIndex(text) == MAX_ADAPTERS || len == 0 || len >= 16 ||
-        o->pinCount == MAX_PINS)
+    if (!device || device - text != 9 || adapterIndex(text) == MAX_ADAPTERS || o->pinCount == MAX_PINS)
+        return false;
+    size_t len = strlen(++device);
+    unsigned a, b, c;
+    int pci = 0, ccw = 0; // the lengths read as a PCI device (0000:3b:00) and as a ccw device (0.0.1900)
+    sscanf(device, "%8x:%2x:%2x%n", &a, &b, &c, &pci);
+    sscanf(device, "%2x.%1x.%4x%n", &a, &b, &c, &ccw);
+    bool vio = len > 0 && len <= 8 && strspn(device, "0123456789abcdefABCDEF") == len;
+    if (!vio && !(len >= 10 && size_t(pci) == len) && (len < 8 || size_t(ccw) != len))
         return false;
     for (int32_t i = 0; i < o->pinCount; ++i)
         if (!strncmp(o->pins[i], text, 10) || !strcasecmp(strchr(o->pins[i], '=') + 1, device))
@@ -591,6 +611,8 @@ int32_t listAdapters(const SysfsOptions &o, bool toLog)
     }
     if (t.count == 0)
         say(toLog, "no adapter under %s", o.dir);
+    if (t.beyond)
+        say(toLog, "%d ports of adapters past wyrafc%03d are not served", t.beyond, MAX_ADAPTERS - 1);
     close(root);
     return t.count;
 }

@@ -29,7 +29,7 @@ fc_host host54 passed over: a directory without a device link
 fc_host host55 passed over: a directory without a device link
 fc_host host56 passed over: a directory without a device link
 fc_host host57 passed over: a directory without a device link
-fc_host host58 passed over: a directory without a device link
+1 more fc_host entries passed over
 no adapter under /home/copy
 [0]
 $ ioctlhelperd --sysfs /home/sysfs-vio --list
