@@ -216,6 +216,11 @@ TEST(Limits, BusyBudgetAndDeadline)
     EXPECT_EQ(0u, answerOf(helperSocket())); // idle too long
     EXPECT_EQ(0, stopHelperd(helper));
     EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("dropped: request not complete within 0.2 s\n"));
+    helper = startHelperd({"--budget", "0"});
+    close(sendRaw(large.data(), HELPER_HDR_SIZE)); // waits for budget, then leaves: seen at once, no spinning
+    usleep(100000);
+    EXPECT_EQ(0, stopHelperd(helper));
+    EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("dropped: client left inside a packet\n"));
 }
 
 // Lines a pipe cannot take are dropped and counted, the count written once.

@@ -458,8 +458,10 @@ int32_t serveLoop(const HelperOptions &o, int listenFd, int signalFd)
                 continue;
             if (c.phase == ANSWER)
                 flush(c);
-            else if (c.phase != BUDGET) // a hang-up is seen once the buffer is there
+            else if (c.phase != BUDGET)
                 receive(c);
+            else // polled for nothing: the client hung up while its request waits for budget
+                drop(c, "connection dropped: client left inside a packet");
         }
     }
 }
