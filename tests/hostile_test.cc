@@ -230,6 +230,10 @@ TEST(Limits, UnreadOutputHoldsUpNothing)
     ASSERT_TRUE(pipe(log) == 0 && pipe(err) == 0);
     fcntl(log[1], F_SETPIPE_SZ, 4096); // full after about 40 log lines
     fcntl(err[1], F_SETPIPE_SZ, 16384); // and 400 diagnostics
+    char fill[512] = {}; // full at the start, which warns of a directory others may write: the start goes on
+    for (fcntl(err[1], F_SETFL, O_NONBLOCK); write(err[1], fill, sizeof fill) > 0;) {
+    }
+    ASSERT_TRUE(mkdir("/home/tamsk", 0755) == 0 && chmod("/home/tamsk", 0775) == 0);
     pid_t helper = startHelperd({"--connections", "2", "-l", "/proc/self/fd/" + std::to_string(log[1])},
                                 "/proc/self/fd/" + std::to_string(err[1]));
     close(log[1]);
