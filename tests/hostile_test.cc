@@ -140,6 +140,7 @@ TEST(Limits, NoProcessKeepsAnotherOut)
         {"eight root processes, idle", 8, 3, 0, {0}},
         {"one process of another user", 1, 24, 0, {NOBODY}},
         {"four users under a limit of 64 descriptors", 4, 16, 0, {NOBODY, MEMBER, MEMBER + 1, MEMBER + 2}},
+        {"four users of 32 processes with one connection each", 32, 1, 0, {NOBODY, MEMBER, MEMBER + 1, MEMBER + 2}},
     };
     for (const auto &h : holders) {
         if (pid_t run = fork()) {
