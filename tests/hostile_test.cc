@@ -140,6 +140,7 @@ TEST(Limits, NoProcessKeepsAnotherOut)
         {"eight root processes, idle", 8, 3, 0, {0}},
         {"one process of another user", 1, 24, 0, {NOBODY}},
         {"four users under a limit of 64 descriptors", 4, 16, 0, {NOBODY, MEMBER, MEMBER + 1, MEMBER + 2}},
+        {"four users of 32 processes with one connection each", 32, 1, 0, {NOBODY, MEMBER, MEMBER + 1, MEMBER + 2}},
     };
     for (const auto &h : holders) {
         if (pid_t run = fork()) {
@@ -216,6 +217,11 @@ TEST(Limits, BusyBudgetAndDeadline)
     EXPECT_EQ(0u, answerOf(helperSocket())); // idle too long
     EXPECT_EQ(0, stopHelperd(helper));
     EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("dropped: request not complete within 0.2 s\n"));
+    helper = startHelperd({"--budget", "0"});
+    close(sendRaw(large.data(), HELPER_HDR_SIZE)); // waits for budget, then leaves: seen at once, no spinning
+    usleep(100000);
+    EXPECT_EQ(0, stopHelperd(helper));
+    EXPECT_NE(std::string::npos, readFile("/home/helperd.err").find("dropped: client left inside a packet\n"));
 }
 
 // Lines a pipe cannot take are dropped and counted, the count written once.
@@ -225,6 +231,10 @@ TEST(Limits, UnreadOutputHoldsUpNothing)
     ASSERT_TRUE(pipe(log) == 0 && pipe(err) == 0);
     fcntl(log[1], F_SETPIPE_SZ, 4096); // full after about 40 log lines
     fcntl(err[1], F_SETPIPE_SZ, 16384); // and 400 diagnostics
+    char fill[512] = {}; // full at the start, which warns of a directory others may write: the start goes on
+    for (fcntl(err[1], F_SETFL, O_NONBLOCK); write(err[1], fill, sizeof fill) > 0;) {
+    }
+    ASSERT_TRUE(mkdir("/home/tamsk", 0755) == 0 && chmod("/home/tamsk", 0775) == 0);
     pid_t helper = startHelperd({"--connections", "2", "-l", "/proc/self/fd/" + std::to_string(log[1])},
                                 "/proc/self/fd/" + std::to_string(err[1]));
     close(log[1]);

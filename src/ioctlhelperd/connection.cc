@@ -314,23 +314,28 @@ bool addConnection(int sock, const Peer &peer, bool busy)
 }
 
 // The connection that gives way to a new one of peer: of the process with
-// the most connections (among the user's own when sameUser), its
-// connection idle longest, or else its connection at work longest. It goes
-// only when that process keeps more than peer's after the swap, or when it
-// is an idle connection of peer's own. Null when none may go.
+// the most connections (among the user's own when sameUser, else of the
+// user with the most), its connection idle longest, or else its connection
+// at work longest. It goes only when that process, or (not sameUser) that
+// user, keeps more than peer's after the swap, or when it is an idle
+// connection of peer's own. Null when none may go.
 Connection *giveWay(const Peer &peer, bool sameUser)
 {
     std::unordered_map<pid_t, int32_t> count;
+    std::unordered_map<uid_t, int32_t> ofUser; // many processes of one connection each still add up
     auto inScope = [&](const Connection &c) { return c.sock != -1 && !c.busy && (!sameUser || c.user == peer.user); };
     for (const Connection &c : conns)
-        count[c.process] += inScope(c);
+        count[c.process] += inScope(c), ofUser[c.user] += inScope(c) && !sameUser;
     Connection *victim = nullptr;
-    auto rank = [&](const Connection &c) { return std::make_tuple(count[c.process], c.phase == IDLE, -c.since); };
+    auto rank = [&](const Connection &c) {
+        return std::make_tuple(ofUser[c.user], count[c.process], c.phase == IDLE, -c.since);
+    };
     for (Connection &c : conns)
         if (inScope(c) && (!victim || rank(c) > rank(*victim)))
             victim = &c;
     bool own = victim && victim->process == peer.process && victim->phase == IDLE;
-    return victim && (own || count[victim->process] > count[peer.process] + 1) ? victim : nullptr;
+    return victim && (own || count[victim->process] > count[peer.process] + 1 ||
+                      ofUser[victim->user] > ofUser[peer.user] + 1) ? victim : nullptr;
 }
 
 // Tells what admission did, at most once a second: a client that opens
@@ -465,8 +470,10 @@ int32_t serveLoop(const HelperOptions &o, int listenFd, int signalFd)
                 continue;
             if (c.phase == ANSWER)
                 flush(c);
-            else if (c.phase != BUDGET) // a hang-up is seen once the buffer is there
+            else if (c.phase != BUDGET)
                 receive(c);
+            else // polled for nothing: the client hung up while its request waits for budget
+                drop(c, "connection dropped: client left inside a packet");
         }
     }
 }

@@ -599,7 +599,7 @@ int32_t listAdapters(const SysfsOptions &o, bool toLog)
     FcTable t;
     int root;
     if (const char *why = scanHosts(o, toLog, &t, &root)) {
-        fprintf(stderr, "ioctlhelperd: warning: %s holds no class/fc_host (%s)\n", o.dir, why);
+        diagnose("warning: %s holds no class/fc_host (%s)", o.dir, why);
         return -1;
     }
     for (int32_t index = 0; index < MAX_ADAPTERS; ++index) {

@@ -236,7 +236,7 @@ int listenSocket(const HelperOptions &o)
     return s;
 }
 
-// One line at start, on standard error and in the event log.
+// One line at start, on standard error and in the event log; neither waits.
 void startWarning(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 void startWarning(const char *fmt, ...)
 {
@@ -245,7 +245,7 @@ void startWarning(const char *fmt, ...)
     va_start(ap, fmt);
     vsnprintf(line, sizeof line, fmt, ap);
     va_end(ap);
-    fprintf(stderr, "ioctlhelperd: %s\n", line);
+    diagnose("%s", line);
     logEvent("%s", line);
 }
 
@@ -273,7 +273,7 @@ void makeConfigDirectory(const HelperOptions &o)
     bool groupStores = o.mode >= 0 && (o.mode & 020);
     int d = ownDirectory(TAMSK_CONFIG_DIR_NAME, o.group, groupStores ? 02775 : 0755);
     if (d == -1 && errno != EEXIST)
-        fprintf(stderr, "ioctlhelperd: cannot make %s: %s\n", TAMSK_CONFIG_DIR, strerror(errno));
+        diagnose("cannot make %s: %s", TAMSK_CONFIG_DIR, strerror(errno));
     if (d == -1)
         d = openat(homeDir, TAMSK_CONFIG_DIR_NAME, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     gid_t socketGroup = o.group != gid_t(-1) ? o.group : getegid();
@@ -315,8 +315,8 @@ void fitLimits(HelperOptions *o)
         return;
     o->busy = int32_t(std::min<int64_t>(o->busy, std::max<int64_t>(room / 16, 0)));
     o->connections = int32_t(std::max<int64_t>(room - o->busy, 1));
-    fprintf(stderr, "ioctlhelperd: %llu descriptors: serving at most %d connections and %d busy ones\n",
-            (unsigned long long)fds.rlim_cur, o->connections, o->busy);
+    diagnose("%llu descriptors: serving at most %d connections and %d busy ones", (unsigned long long)fds.rlim_cur,
+             o->connections, o->busy); // a full standard error does not hold up the start
 }
 
 } // namespace
