@@ -71,10 +71,10 @@ pid_t asUser(void (*body)(), uid_t uid = NOBODY, bool wait = true)
 // No link or FIFO among the devices leads elsewhere or hangs; no open leaks.
 TEST(Hostile, DeviceNamesLeadNowhereElse)
 {
-    pid_t helper = startHelperd();
+    pid_t helper = startHelperd({"-M", "666"});
     ASSERT_EQ(0, system("umask 077 && echo secret > /home/secret && mkdir -m 1777 /home/tamsk/devices && "
                         "cd /home/tamsk/devices && ln -s /home/secret secret && ln -s /dev/zero zero && "
-                        "ln /home/secret hard && mkfifo -m 666 fifo && echo plain > plain"));
+                        "ln /home/secret hard && mkfifo -m 666 fifo && echo plain > plain && echo x > x && chmod 644 x"));
     auto descriptors = [helper](int want) { // the count, once it is want (within a second) or at once
         int n = 0;
         for (int i = 0; i < 100 && (i == 0 || (want >= 0 && n != want)); ++i, usleep(10000)) {
@@ -91,6 +91,10 @@ TEST(Hostile, DeviceNamesLeadNowhereElse)
     EXPECT_EQ(before, descriptors(before));
     EXPECT_EQ(readFile("/home/secret"), "secret\n");
     EXPECT_EQ(6, runProgram({DEV, "read", std::string(300, 'x')}).status);
+    // Another user opens only what its user could: not root's 0600 file, and root's 0644 one to read.
+    EXPECT_EQ(6, runProgram({DEV, "read", "plain"}, "/dev/null", NOBODY).status);
+    EXPECT_NE(0, runProgram({DEV, "write", "x"}, "/home/secret", NOBODY).status);
+    EXPECT_EQ("x\n", readFile("/home/tamsk/devices/x"));
     EXPECT_EQ(0, stopHelperd(helper));
     const std::string err = readFile("/home/helperd.err");
     EXPECT_EQ(5, countOf(err, "refused: No such device\n"));

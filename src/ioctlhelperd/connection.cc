@@ -59,6 +59,7 @@ const HelperOptions *opts;
 std::vector<Connection> conns;
 size_t budgetUsed; // of opts->budget
 double pausedUntil; // accepting, after running out of descriptors
+int32_t devicesOpen; // stream devices of all connections
 double lastNote = -1; // of admission
 long notesHeld;       // admission notes not told since the last one
 constexpr double NEVER = 1e300;
@@ -85,7 +86,7 @@ void drop(Connection &c, const char *why)
         diagnose("%s", why);
     close(c.sock);
     if (c.devFd != -1)
-        close(c.devFd);
+        close(c.devFd), --devicesOpen;
     budgetUsed -= size_t(std::max(c.size - FIRST_BUFFER, 0));
     free(c.pkt);
     c.sock = -1;
@@ -155,22 +156,40 @@ int32_t wrongDevice(const Connection &c)
     return c.kind == DEV_NONE ? EBADF : EINVAL;
 }
 
-// Opens name in dir read-write, or read-only when it cannot be written
-// (its writes then answer EBADF). A device is a regular file with a single
-// link: no symlink is followed, no hard link another user made leads out of
-// the directory, and the type is known before the read-write open.
-int32_t openDeviceFile(int dir, const char *name, int *fd)
+// Whether the file's mode lets the client at sock have access (S_IROTH or
+// S_IWOTH), by its user and group: the helper may open anything, so it
+// opens for a client only what the client could open itself (the client's
+// other groups are not known, so only its own group counts).
+bool clientMay(int sock, const struct stat &st, mode_t access)
+{
+    ucred cred = {};
+    socklen_t size = sizeof cred;
+    if (getsockopt(sock, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0)
+        return false;
+    mode_t bits = cred.uid == st.st_uid ? access << 6 : cred.gid == st.st_gid ? access << 3 : access;
+    return cred.uid == 0 || (st.st_mode & bits);
+}
+
+// Opens name in dir for the client at sock: read-write, or read-only when
+// it cannot be written (its writes then answer EBADF). A device is a
+// regular file with a single link: no symlink is followed, no hard link
+// another user made leads out of the directory, and the type is known
+// before the read-write open.
+int32_t openDeviceFile(int dir, const char *name, int sock, int *fd)
 {
     constexpr int FLAGS = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC; // O_NONBLOCK: a FIFO does not hang the open
     struct stat seen, opened;
     int ro = openat(dir, name, O_RDONLY | FLAGS);
     if (ro == -1)
         return errno == ELOOP ? ENODEV : errno; // ELOOP: a symlink
-    if (fstat(ro, &seen) != 0 || !S_ISREG(seen.st_mode) || seen.st_nlink != 1) {
+    int32_t ret = fstat(ro, &seen) != 0 || !S_ISREG(seen.st_mode) || seen.st_nlink != 1 ? ENODEV
+                  : !clientMay(sock, seen, S_IROTH)                                  ? EACCES
+                                                                                      : 0;
+    if (ret) {
         close(ro);
-        return ENODEV;
+        return ret;
     }
-    int rw = openat(dir, name, O_RDWR | O_APPEND | FLAGS);
+    int rw = clientMay(sock, seen, S_IWOTH) ? openat(dir, name, O_RDWR | O_APPEND | FLAGS) : -1;
     if (rw == -1) { // cannot be written: served read-only
         *fd = ro;
         return 0;
@@ -192,8 +211,11 @@ int32_t openDevice(Connection &c, const HelperHdr &req)
         c.kind = DEV_AP;
         return 0;
     }
-    int dir = strchr(name, '/') ? -1 : open(opts->deviceDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    int32_t ret = strchr(name, '/') ? EINVAL : dir == -1 ? errno : openDeviceFile(dir, name, &c.devFd);
+    // Each device holds a descriptor beside its connection's: they must fit the limit together.
+    bool fits = int32_t(conns.size()) + devicesOpen + OWN_DESCRIPTORS < opts->descriptors;
+    int dir = strchr(name, '/') || !fits ? -1 : open(opts->deviceDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int32_t ret = strchr(name, '/') ? EINVAL : !fits ? EMFILE : dir == -1 ? errno : openDeviceFile(dir, name, c.sock, &c.devFd);
+    devicesOpen += ret == 0;
     if (dir != -1) // "." and ".." are no regular files
         close(dir);
     c.kind = ret ? DEV_NONE : DEV_STREAM;
@@ -423,8 +445,8 @@ void keepTime()
     for (Connection &c : conns) {
         if (c.sock != -1 && c.phase == BUDGET && reserve(c, c.req.pktlen))
             c.phase = REQUEST;
-        char why[96];
-        if (c.sock != -1 && c.due <= t) {
+        char why[96], first; // a request that came while the helper was busy is read, not timed out
+        if (c.sock != -1 && c.due <= t && !(c.phase == IDLE && recv(c.sock, &first, 1, MSG_PEEK | MSG_DONTWAIT) == 1)) {
             snprintf(why, sizeof why, c.phase == IDLE ? "connection dropped: idle too long"
                                       : c.phase == ANSWER ? "connection dropped: answer not taken within %g s"
                                                           : "connection dropped: request not complete within %g s",

@@ -8,6 +8,7 @@
 #include "apcfgcommon.h"
 
 #include <cstddef>
+#include <climits>
 #include <cstdint>
 #include <sys/types.h>
 
@@ -37,7 +38,11 @@ struct HelperOptions {
     double deadline = 5;            // seconds for a whole request from its first byte
     double idle = 30;               // seconds for a request's first byte, or an answer taken
     size_t budget = 32 << 20;       // bytes of all packet buffers beyond each one's first 4096
+    int32_t descriptors = INT32_MAX; // the helper may have open, connections and devices included
 };
+
+/// Descriptors beyond the connections and their devices: listener, log, lock, sysfs reads.
+constexpr int32_t OWN_DESCRIPTORS = 32;
 
 /// Serves the listening socket and every connection on the calling thread
 /// until a signal arrives on signalFd (a signalfd), then returns its number;

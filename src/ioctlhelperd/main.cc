@@ -33,7 +33,6 @@ namespace {
 
 constexpr int EXIT_STOPPED = 0;     // stopped by a signal, or -h, -V
 constexpr int EXIT_NOT_STARTED = 1; // socket, log or signal setup failed, or another helper runs
-constexpr int OWN_DESCRIPTORS = 32;  // beyond the connections: listener, log, lock, devices, sysfs reads
 const char LOCK_NAME[] = "ioctl.lock"; // in the helper directory, held while the helper runs
 constexpr int EXIT_BAD_INPUT = 2;   // bad option or model file
 
@@ -226,13 +225,15 @@ int listenSocket(const HelperOptions &o)
     struct stat st;
     if (lock != -1 && (fstat(lock, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()))
         close(lock), lock = -1, errno = EPERM;
+    if (lock != -1 && (st.st_mode & 077) && fchmod(lock, 0600) == 0) // made by hand: others may no longer open it
+        diagnose("%s/%s had mode %04o; it has 0600 now", TAMSK_DIR, LOCK_NAME, unsigned(st.st_mode & 07777));
     if (lock != -1 && flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        fprintf(stderr, "ioctlhelperd: another helper is running on %s\n", TAMSK_HELPER_SOCKET);
+        diagnose("another helper is running on %s", TAMSK_HELPER_SOCKET);
         return -1;
     }
     int s = lock == -1 ? -1 : bindSocket(o);
     if (s == -1)
-        fprintf(stderr, "ioctlhelperd: cannot listen on %s: %s\n", TAMSK_HELPER_SOCKET, strerror(errno));
+        diagnose("cannot listen on %s: %s", TAMSK_HELPER_SOCKET, strerror(errno)); // it holds the lock: no wait
     return s;
 }
 
@@ -310,7 +311,8 @@ void fitLimits(HelperOptions *o)
     fds.rlim_cur = fds.rlim_max;
     setrlimit(RLIMIT_NOFILE, &fds);
     getrlimit(RLIMIT_NOFILE, &fds);
-    int64_t room = int64_t(std::min<rlim_t>(fds.rlim_cur, 1 << 20)) - OWN_DESCRIPTORS;
+    o->descriptors = int32_t(std::min<rlim_t>(fds.rlim_cur, 1 << 20));
+    int64_t room = int64_t(o->descriptors) - OWN_DESCRIPTORS;
     if (o->connections + o->busy <= room)
         return;
     o->busy = int32_t(std::min<int64_t>(o->busy, std::max<int64_t>(room / 16, 0)));
@@ -323,6 +325,9 @@ void fitLimits(HelperOptions *o)
 
 int main(int argc, char **argv)
 {
+    for (int fd = 0; fd < 3; ++fd) // a closed standard stream would be taken by the next descriptor opened
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd)
+            return EXIT_NOT_STARTED;
     HelperOptions o;
     int status = readOptions(argc, argv, &o);
     if (status >= 0)
@@ -347,7 +352,7 @@ int main(int argc, char **argv)
     int signals = signalfd(-1, &stops, SFD_CLOEXEC);
     int listenFd = signals == -1 ? -1 : listenSocket(o);
     if (signals == -1)
-        fprintf(stderr, "ioctlhelperd: cannot wait for signals: %s\n", strerror(errno));
+        diagnose("cannot wait for signals: %s", strerror(errno));
     if (listenFd < 0)
         return EXIT_NOT_STARTED;
     fcntl(listenFd, F_SETFL, O_NONBLOCK);
